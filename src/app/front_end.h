@@ -1,0 +1,35 @@
+#ifndef PLINKARD_APP_FRONT_END_H_
+#define PLINKARD_APP_FRONT_END_H_
+
+#include <cstdint>
+#include <string>
+
+class FillJob;
+
+// What the option loop found besides the settings it handed to the job.
+struct OptionResult {
+  bool waitAtExit = false;
+  // A value-taking option that came last, without its value.
+  std::string missingValueFor;
+};
+
+// Feeds every recognised argument of argv[1..argc-1] to its setter and
+// prints the echo lines. Each option's value is examined as an option too.
+// `result` is filled as the loop goes, so it is up to date when a setter
+// throws.
+void readOptions(FillJob& job, int argc, const char* const* argv,
+                 OptionResult& result);
+
+// The megabytes of a "-s" value: atof's reading, truncated toward zero; 0
+// for a negative number or none; UINT64_MAX for infinity, NaN or a number
+// of 2^64 or more.
+uint64_t megabytesFromText(const char* text);
+
+// The mode of a "-d" value: the leading decimal integer, 0 without digits,
+// and a value outside 32 bits clamped to the nearest end.
+int32_t namingModeFromText(const char* text);
+
+// Banner, usage or options, validation, the stages, and the exit.
+[[noreturn]] void runPlinkard(int argc, const char* const* argv);
+
+#endif  // PLINKARD_APP_FRONT_END_H_

@@ -1,0 +1,3 @@
+#include "app/front_end.h"
+
+int main(int argc, char** argv) { runPlinkard(argc, argv); }

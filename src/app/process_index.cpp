@@ -1,0 +1,9 @@
+#include "job/fill_job.h"
+
+bool FillJob::processIndex() {
+  readUsedList();
+  for (SongEntry& song : songs) makeTargetPath(song);
+  removeExistingTargets();
+  applyRegexFilters();
+  return true;
+}

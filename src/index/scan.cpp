@@ -1,0 +1,202 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <iostream>
+
+#include "index/naming.h"
+#include "job/fill_job.h"
+#include "job/interrupt.h"
+#include "job/paths.h"
+
+namespace {
+
+// The extension of a file name: from its last '.' to the end, or empty.
+std::string_view extensionOf(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+}
+
+bool matchesFilter(const std::vector<std::string>& filters,
+                   std::string_view name) {
+  const std::string_view extension = extensionOf(name);
+  return std::any_of(filters.begin(), filters.end(),
+                     [&](const std::string& f) { return f == extension; });
+}
+
+void reportUnreadable(const std::string& text, int error) {
+  std::cout << "Can't read directory " << text << ": " << errorText(error)
+            << std::endl;
+}
+
+void reportInaccessibleFile(const std::string& entryText) {
+  std::cout << std::endl
+            << std::endl
+            << "**********" << std::endl
+            << "EXCEPTION: File exists but cannot be accessed!! (Probably "
+               "some weird special chars in name)"
+            << std::endl
+            << "-> at file: " << entryText << std::endl
+            << "**********" << std::endl;
+}
+
+}  // namespace
+
+// A folder being listed, closed when the listing ends.
+struct FillJob::OpenFolder {
+  DIR* dir = nullptr;
+  std::string text;    // its absolute text
+  std::string prefix;  // `text` with a trailing '/', ready for a name
+  ~OpenFolder() {
+    if (dir != nullptr) closedir(dir);
+  }
+};
+
+void FillJob::scanInputDirs() {
+  for (const boost::filesystem::path& dir : inputDirs) {
+    if (interruptSignal() != 0) break;
+    scanDir(dir.native(), "");
+  }
+  std::cout << std::endl;
+  if (interruptSignal() != 0) return;
+  std::cout << songs.size() << " files found!" << std::endl;
+}
+
+void FillJob::scanDir(std::string folderText, std::string baseText) {
+  scanFolder(AT_FDCWD, folderText, std::move(baseText));
+}
+
+bool FillJob::onCurrentPath(dev_t device, ino_t inode) const {
+  return std::find(folderPath.begin(), folderPath.end(),
+                   std::make_pair(device, inode)) != folderPath.end();
+}
+
+// Opens `folderText` (relative to `parentFd` when that is a folder being
+// listed, by its last element) and lists it.
+void FillJob::scanFolder(int parentFd, const std::string& folderText,
+                         std::string baseText) {
+  if (baseText.empty()) {
+    baseText = folderText;
+  } else if (baseText.back() != '/') {
+    baseText += '/';
+  }
+  OpenFolder folder;
+  folder.text = absoluteForm(folderText);
+  const std::string base = absoluteForm(baseText);
+  if (bVerbose) std::cout << "Scanning dir: " << folder.text << std::endl;
+
+  const std::string name = parentFd == AT_FDCWD
+                               ? folder.text
+                               : std::string(fileNameOf(folder.text));
+  const int fd =
+      openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    struct stat st;
+    if (error == ENOENT ||
+        (error == ENOTDIR &&
+         fstatat(parentFd, name.c_str(), &st, 0) != 0)) {
+      std::cout << "Not found: " << folder.text << std::endl;
+    } else if (error == ENOTDIR) {
+      std::cout << "Not a directory: " << folder.text << std::endl;
+    } else {
+      reportUnreadable(folder.text, error);
+    }
+    return;
+  }
+  scanProgress.start();
+
+  struct stat st;
+  if (fstat(fd, &st) == 0 && onCurrentPath(st.st_dev, st.st_ino)) {
+    close(fd);
+    std::cout << "Skipping directory loop: " << folder.text << std::endl;
+    return;
+  }
+  folder.dir = fdopendir(fd);
+  if (folder.dir == nullptr) {
+    const int error = errno;
+    close(fd);
+    reportUnreadable(folder.text, error);
+    return;
+  }
+  folder.prefix = folder.text;
+  if (folder.prefix.back() != '/') folder.prefix += '/';
+
+  folderPath.emplace_back(st.st_dev, st.st_ino);
+  scanEntries(folder, base);
+  folderPath.pop_back();
+}
+
+void FillJob::scanEntries(OpenFolder& folder, const std::string& base) {
+  const int fd = dirfd(folder.dir);
+  std::string entryText;
+  while (interruptSignal() == 0) {
+    errno = 0;
+    const struct dirent* entry = readdir(folder.dir);
+    if (entry == nullptr) {
+      if (errno != 0) reportUnreadable(folder.text, errno);
+      return;
+    }
+    const char* name = entry->d_name;
+    if (name[0] == '.' &&
+        (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+      continue;
+    }
+    entryText.assign(folder.prefix).append(name);
+    if (bVerbose) std::cout << "Current item: " << entryText << std::endl;
+
+    struct stat st;
+    if (entry->d_type == DT_DIR) {
+      scanFolder(fd, entryText, base);
+    } else if (entry->d_type == DT_REG) {
+      if (!matchesFilter(filters, name)) continue;
+      if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        reportInaccessibleFile(entryText);
+        continue;
+      }
+      acceptFile(entryText, st.st_size, base.size());
+    } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+      // The listing does not tell where a link leads: follow it.
+      if (fstatat(fd, name, &st, 0) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+          std::cout << "WTF is this? " << entryText << std::endl;
+        } else {
+          reportUnreadable(entryText, errno);
+        }
+      } else if (S_ISDIR(st.st_mode)) {
+        if (onCurrentPath(st.st_dev, st.st_ino)) {
+          std::cout << "Skipping directory loop: " << entryText << std::endl;
+        } else {
+          scanFolder(fd, entryText, base);
+        }
+      } else if (S_ISREG(st.st_mode)) {
+        if (matchesFilter(filters, name)) {
+          acceptFile(entryText, st.st_size, base.size());
+        }
+      } else {
+        std::cout << "WTF is this? " << entryText << std::endl;
+      }
+    } else {
+      std::cout << "WTF is this? " << entryText << std::endl;
+    }
+  }
+}
+
+void FillJob::acceptFile(const std::string& entryText, uint64_t sizeBytes,
+                         size_t baseLength) {
+  songs.emplace_back();
+  SongEntry& song = songs.back();
+  song.sourcePath += entryText;
+  song.relativeStart =
+      static_cast<uint32_t>(std::min(baseLength, entryText.size()));
+  // A file of 4 TiB or more gets the largest size rather than a wrapped one.
+  song.sizeKiB = static_cast<uint32_t>(
+      std::min<uint64_t>(sizeBytes >> 10, UINT32_MAX));
+  if (scanProgress.due()) {
+    std::cout << "\r Scanning... " << songs.size() << " Songs found so far."
+              << std::flush;
+  }
+}

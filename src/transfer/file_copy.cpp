@@ -1,0 +1,97 @@
+#include "transfer/file_copy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+
+#include "job/interrupt.h"
+
+namespace {
+
+constexpr size_t kChunk = 4 << 20;
+
+// Closes a descriptor when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports what close() said.
+  int release() {
+    const int result = close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+// Errors that mean "no in-kernel copy between these two files".
+bool kernelCopyUnavailable(int error) {
+  return error == ENOSYS || error == EXDEV || error == EINVAL ||
+         error == EOPNOTSUPP || error == EBADF || error == ETXTBSY;
+}
+
+// Copies one chunk with read and write; returns the bytes copied (0 at the
+// end of the source) or -1 with errno set.
+ssize_t copyChunkByHand(int in, int out) {
+  static const std::unique_ptr<char[]> buffer(new char[kChunk]);
+  const ssize_t got = read(in, buffer.get(), kChunk);
+  if (got <= 0) return got;
+  for (ssize_t done = 0; done < got;) {
+    const ssize_t n = write(out, buffer.get() + done, size_t(got - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    done += n;
+  }
+  return got;
+}
+
+// Copies everything from `in` to `out`; 0, kCopyInterrupted or an errno.
+int copyData(int in, int out) {
+  bool useKernel = true;
+  for (;;) {
+    if (interruptSignal() != 0) return kCopyInterrupted;
+    ssize_t n;
+    if (useKernel) {
+      n = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
+      if (n < 0 && kernelCopyUnavailable(errno)) {
+        useKernel = false;
+        continue;
+      }
+    } else {
+      n = copyChunkByHand(in, out);
+    }
+    if (n == 0) return 0;
+    if (n < 0 && errno != EINTR) return errno;
+  }
+}
+
+}  // namespace
+
+int copyFileExclusive(const std::string& source, const std::string& target) {
+  // O_NONBLOCK keeps a pipe that replaced the source from blocking the open.
+  Descriptor in(open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (in.get() < 0) return errno;
+  struct stat st;
+  if (fstat(in.get(), &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+
+  Descriptor out(open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                      st.st_mode & 0777));
+  if (out.get() < 0) return errno;
+  int result = copyData(in.get(), out.get());
+  if (out.release() != 0 && result == 0) result = errno;
+  if (result != 0) unlink(target.c_str());
+  return result;
+}

@@ -1,0 +1,21 @@
+#include <iostream>
+
+#include "job/fill_job.h"
+
+namespace {
+
+// KiB as MB in single precision.
+float megabytes(uint64_t kib) { return float(double(kib) / 1024.0); }
+
+}  // namespace
+
+void FillJob::printSummary() {
+  const float usedMB = megabytes(planSize);
+  const float fillMB = megabytes(fillSize);
+  const double percent =
+      double(float(perMille(planSize, fillSize)) / 1000.0f) * 100.0;
+  std::cout << "This configuration uses " << usedMB << " / " << fillMB
+            << "  MB (" << percent << "%)." << std::endl;
+  std::cout << songs.size() << " files were processed, " << transferred.size()
+            << " files werde copied." << std::endl;
+}

@@ -1,0 +1,62 @@
+#ifndef PLINKARD_TESTS_TEST_UTIL_H_
+#define PLINKARD_TESTS_TEST_UTIL_H_
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+// A fresh folder under the system's temporary folder, removed with all its
+// content when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + relative.
+  std::string operator/(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+// Creates `path` (and its missing folders) holding `size` zero bytes, or
+// `content` when given.
+void writeFile(const std::string& path, uint64_t size);
+void writeText(const std::string& path, const std::string& content);
+std::string readText(const std::string& path);
+void makeDirs(const std::string& path);
+bool pathExists(const std::string& path);
+
+// Every file below `dir`, as paths relative to it ("Rock/song.mp3"); folders
+// are listed with a trailing '/'.
+std::set<std::string> listTree(const std::string& dir);
+
+// How to run the program.
+struct RunOptions {
+  std::string cwd;           // working folder; the test's own when empty
+  std::string input;         // bytes on standard input
+  bool closedInput = false;  // standard input closed instead
+  bool unprivileged = false; // run as nobody through setpriv
+};
+
+struct RunResult {
+  std::string out;  // all of standard output
+  std::string err;  // all of standard error
+  int status = -1;  // exit status, or 128 + the signal that ended it
+};
+
+// Runs the built plinkard with `args` and waits for it.
+RunResult runPlinkard(const std::vector<std::string>& args,
+                      const RunOptions& options = RunOptions());
+
+// The banner and the empty line every run begins with.
+std::string banner();
+
+// Whether the unprivileged runs of RunOptions can be arranged here.
+bool canRunUnprivileged();
+
+#endif  // PLINKARD_TESTS_TEST_UTIL_H_
