@@ -43,3 +43,53 @@ demo: build
 
 clean:
 	rm -rf $(BUILD)
+
+# --- Install, Debian package, format and lint checks.
+
+PREFIX ?= /usr/local
+CLANG_FORMAT ?= clang-format-14
+CLANG_TIDY ?= clang-tidy-14
+CPPCHECK ?= cppcheck
+MANDOC ?= mandoc
+PACKAGE_PACKAGES := dpkg-dev file
+LINT_PACKAGES := clang-format-14 clang-tidy-14 cppcheck mandoc
+
+.PHONY: install package package-deps lint-deps format format-check \
+        lint lint-tidy lint-cppcheck lint-man
+
+# `make install PREFIX=/usr DESTDIR=/tmp/stage` installs bin/plinkard and
+# share/man/man1/plinkard.1 below $(DESTDIR)$(PREFIX).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A .deb in $(BUILD), with its dependencies read by dpkg-shlibdeps.
+package: build package-deps
+	cd $(BUILD) && cpack -G DEB
+
+package-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGE_PACKAGES)"
+
+lint-deps:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(LINT_PACKAGES)"
+
+# Every tracked C++ file, formatted as .clang-format says.
+format-check: lint-deps
+	git ls-files '*.cpp' '*.h' | xargs -r $(CLANG_FORMAT) --dry-run --Werror
+
+format: lint-deps
+	git ls-files '*.cpp' '*.h' | xargs -r $(CLANG_FORMAT) -i
+
+# clang-tidy (.clang-tidy), cppcheck (.cppcheck) and the manual page; each
+# fails on any finding.
+lint: lint-tidy lint-cppcheck lint-man
+
+lint-tidy: lint-deps build
+	git ls-files '*.cpp' | xargs -r -n 1 -P $(JOBS) \
+	  $(CLANG_TIDY) -p $(BUILD) --quiet --warnings-as-errors='*'
+
+lint-cppcheck: lint-deps
+	sed -e '/^[[:space:]]*#/d' -e '/^[[:space:]]*$$/d' .cppcheck \
+	  | tr '\n' '\0' | xargs -0 $(CPPCHECK) src tests
+
+lint-man: lint-deps
+	$(MANDOC) -Tlint -W style man/plinkard.1
