@@ -22,8 +22,12 @@ void reportTargetError(const std::string& target, int error) {
 bool prepareFolder(const boost::filesystem::path& target) {
   const boost::filesystem::path folder = target.parent_path();
   if (folder.empty()) return true;
+  // status() also sets `error` when nothing is there; only a failure to
+  // tell counts as an error.
   boost::system::error_code error;
-  if (!boost::filesystem::exists(folder, error) && !error) {
+  if (boost::filesystem::status(folder, error).type() ==
+      boost::filesystem::file_not_found) {
+    error.clear();
     boost::filesystem::create_directories(folder, error);
   }
   if (error) {

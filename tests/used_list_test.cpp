@@ -1,0 +1,127 @@
+#include "usedlist/used_list.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "job_test_helpers.h"
+#include "test_util.h"
+
+namespace {
+
+// Every entry readUsedListEntry finds in `text`, as "size/separator/name|".
+std::string readEntries(const std::string& text) {
+  std::stringbuf in(text);
+  UsedListEntry entry;
+  std::string entries;
+  while (readUsedListEntry(in, entry)) {
+    entries += std::to_string(entry.sizeKiB) + "/" + entry.separator + "/" +
+               entry.fileName + "|";
+  }
+  return entries;
+}
+
+}  // namespace
+
+TEST(UsedList, ReaderToleratesWhatPeopleAndOtherSystemsWrite) {
+  const std::string longName(300, 'n');
+  const std::pair<std::string, std::string> cases[] = {
+      {"4882\"Track 01.mp3\n", "4882/\"/Track 01.mp3|"},
+      {"4882 Track.mp3\n", "4882/T/rack.mp3|"},
+      {"12\n\"next.mp3\n7\"b\n", "12/\"/next.mp3|7/\"/b|"},
+      {"5\"a\r\n6\"b\r\n", "5/\"/a|6/\"/b|"},
+      {"9\"" + longName + "\n1\"z\n", "9/\"/" + longName + "|1/\"/z|"},
+      {"\n\n  3\"\n4\"last", "3/\"/|4/\"/last|"},
+      {"1\"a\nabc\n2\"b\n", "1/\"/a|"},
+      {"4294967295\"max\n4294967296\"big\n1\"a\n", "4294967295/\"/max|"},
+      {"", ""},
+  };
+  for (const auto& [text, entries] : cases) {
+    EXPECT_EQ(readEntries(text), entries) << "list: " << text;
+  }
+}
+
+// Lines go after what is there, a line end first when the last line lacks
+// one; only transferred songs are listed, in plan order, and read back.
+TEST(UsedList, WriterAppendsALinePerTransferredSong) {
+  TempDir dir;
+  const std::string longName(300, 'n');
+  const std::pair<const char*, std::string> cases[] = {{"7\"old", "7\"old\n"},
+                                                       {"7\"old\n", "7\"old\n"},
+                                                       {"", ""},
+                                                       {nullptr, ""}};
+  int number = 0;
+  for (const auto& [before, after] : cases) {
+    const std::string list = dir / ("list" + std::to_string(++number));
+    if (before != nullptr) writeText(list, before);
+    FillJob job;
+    job.bWriteUsedList = true;
+    job.usedListPath = list;
+    addSong(job, 4882, "/m/A/" + longName);
+    addSong(job, 0, "/m/odd\nname.mp3");
+    addSong(job, 3, "/m/failed.mp3");
+    job.plan = {2, 1, 0};
+    job.transferred = {1, 0};
+    EXPECT_TRUE(job.writeUsedList()) << list;
+    const std::string text = readText(list);
+    EXPECT_EQ(text, after + "0\"odd?name.mp3\n4882\"" + longName + "\n")
+        << "before: " << (before ? before : "no file");
+    EXPECT_EQ(readEntries(text), (after.empty() ? "" : "7/\"/old|") +
+                                     std::string("0/\"/odd?name.mp3|4882/\"/") +
+                                     longName + "|");
+  }
+}
+
+// The two small songs fit under 1 MB in every order and the large ones never
+// do; under 10 MB, all that the list leaves fits. So the first run takes the
+// small ones, and the second, into an empty player, only the large ones.
+TEST(FillRun, MirrorsFoldersAndNeverPicksAListedSong) {
+  TempDir dir;
+  const std::pair<const char*, uint64_t> songs[] = {
+      {"Rock/AC", 100}, {"Pop", 200}, {"Jazz/Old", 2000}, {"Folk", 2100}};
+  for (const auto& [folder, kib] : songs) {
+    writeFile(dir / "lib/" + folder + "/song.mp3", kib * 1024);
+  }
+  makeDirs(dir / "out1");
+  makeDirs(dir / "out2");
+  const std::string list = dir / "used.txt";
+  const auto expectRun = [&](const std::string& out, const char* megabytes,
+                             const std::string& notice,
+                             const std::string& rest) {
+    const RunResult run = runPlinkard({"-i", dir / "lib/", "-o", dir / out,
+                                       "-s", megabytes, "-d", "1", "-l", list});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, banner() + "Added Input Dir " + dir / "lib/" +
+                           "\nOutput Dir is " + dir / out +
+                           "\nFile naming: folder/subfolder/filename.ext\n" +
+                           notice + "Used songs list: " + list +
+                           "\nNo filters given, only search for .mp3 files.\n"
+                           "Scanning directories...\n\n4 files found!\n"
+                           "Processing index...\n" +
+                           rest)
+        << out;
+  };
+  const std::string copy =
+      "Copying files...\nbMove is false\nCopying file 1 / 2: song.mp3\n"
+      "Copying file 2 / 2: song.mp3\n\nThis configuration uses ";
+  expectRun("out1", "1",
+            "Used songs list '" + list +
+                "' does not exist! We will create one at the end though.\n",
+            "Creating a plan to fill...\nMost efficient combination: 0.292\n" +
+                copy +
+                "0.292969 / 1  MB (29.2%).\n"
+                "4 files were processed, 2 files werde copied.\n");
+  expectRun("out2", "10", "",
+            "End of Used List reached. 2 Entries were read.\n"
+            "Done. 2 entries were removed from the song list.\n"
+            "Creating a plan to fill...\nMost efficient combination: 0.4\n" +
+                copy +
+                "4.00391 / 10  MB (40%).\n"
+                "2 files were processed, 2 files werde copied.\n");
+  EXPECT_EQ(listTree(dir / "out1"),
+            (std::set<std::string>{"Pop/", "Pop/song.mp3", "Rock/", "Rock/AC/",
+                                   "Rock/AC/song.mp3"}));
+  EXPECT_EQ(listTree(dir / "out2"),
+            (std::set<std::string>{"Folk/", "Folk/song.mp3", "Jazz/",
+                                   "Jazz/Old/", "Jazz/Old/song.mp3"}));
+}
