@@ -1,0 +1,273 @@
+// Compares whole Plinkard runs with find and cp on synthetic libraries and
+// prints the medians, the median ratios and the targets they must meet.
+//
+//   plinkard_bench --plinkard BIN [--data DIR] [--runs N] [--only NAME]
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "make_library.h"
+#include "run_command.h"
+
+namespace {
+
+using Command = std::vector<std::string>;
+
+struct Settings {
+  std::string plinkard;
+  std::string data = "/var/tmp/plinkard-bench";
+  int runs = 5;
+  std::string only;  // run only the comparisons whose name contains this
+};
+
+// The runs of one command.
+struct Samples {
+  std::vector<double> seconds;
+  std::vector<double> cpuSeconds;
+  std::vector<double> maxRssKiB;
+};
+
+// One side-by-side comparison of Plinkard with a reference command.
+struct Comparison {
+  std::string name;
+  Command plinkard;
+  Command reference;
+  double target;                  // the largest acceptable median ratio
+  std::function<void()> prepare;  // before every run, not timed
+  double scale = 1;               // the ratios are multiplied by this
+  Samples plinkardSamples;
+  Samples referenceSamples;
+  std::vector<double> ratios;     // of the wall times, pair by pair
+  std::vector<double> cpuRatios;  // of the user + system times
+};
+
+bool record(const Command& command, Samples& samples) {
+  const Measurement m = runCommand(command);
+  if (m.status != 0) {
+    std::fprintf(stderr, "%s exited with status %d\n", command[0].c_str(),
+                 m.status);
+    return false;
+  }
+  samples.seconds.push_back(m.seconds);
+  samples.cpuSeconds.push_back(m.cpuSeconds);
+  samples.maxRssKiB.push_back(double(m.maxRssKiB));
+  return true;
+}
+
+// Runs the pair `runs` times after one warm-up pair, alternating which
+// command goes first, so both see the same page cache.
+bool measure(Comparison& c, int runs) {
+  std::fprintf(stderr, "%s (plinkard/reference):", c.name.c_str());
+  Samples warmUp;
+  for (int i = -1; i < runs; ++i) {
+    const bool plinkardFirst = i % 2 == 0;
+    for (int side = 0; side < 2; ++side) {
+      const bool isPlinkard = (side == 0) == plinkardFirst;
+      Samples& samples = i < 0        ? warmUp
+                         : isPlinkard ? c.plinkardSamples
+                                      : c.referenceSamples;
+      if (c.prepare) c.prepare();
+      if (!record(isPlinkard ? c.plinkard : c.reference, samples)) {
+        return false;
+      }
+    }
+    if (i < 0) continue;
+    const double p = c.plinkardSamples.seconds.back();
+    const double r = c.referenceSamples.seconds.back();
+    std::fprintf(stderr, " %.3f/%.3f", p, r);
+    c.ratios.push_back(p / r * c.scale);
+    c.cpuRatios.push_back(c.plinkardSamples.cpuSeconds.back() /
+                          c.referenceSamples.cpuSeconds.back() * c.scale);
+  }
+  std::fprintf(stderr, "\n");
+  return true;
+}
+
+const char* verdict(bool met) { return met ? "met" : "MISSED"; }
+
+void printComparison(const Comparison& c) {
+  const double ratio = median(c.ratios);
+  std::printf("%-32s %7.3f s %7.3f s %6.3f  <= %.2f %-6s  %6.3f\n",
+              c.name.c_str(), median(c.plinkardSamples.seconds),
+              median(c.referenceSamples.seconds), ratio, c.target,
+              verdict(ratio <= c.target), median(c.cpuRatios));
+}
+
+// Empties `dir` and flushes the page cache's dirty pages, so that each
+// copy starts from the same state.
+void emptyFolder(const std::string& dir) {
+  removeTree(dir);
+  mkdir(dir.c_str(), 0755);
+  sync();
+}
+
+bool enoughRoom(const std::string& dir) {
+  struct statvfs fs;
+  if (statvfs(dir.c_str(), &fs) != 0) return true;
+  const double freeGiB = double(fs.f_bavail) * fs.f_frsize / (1 << 30);
+  const double freeInodes = double(fs.f_favail);
+  if (freeGiB >= 3 && freeInodes >= 1.8e6) return true;
+  std::fprintf(stderr,
+               "%s has %.1f GiB and %.0f inodes free; the benchmark data "
+               "needs about 3 GiB and 1.8 million inodes.\n",
+               dir.c_str(), freeGiB, freeInodes);
+  return false;
+}
+
+bool parse(int argc, char** argv, Settings& s) {
+  if (const char* data = std::getenv("PLINKARD_BENCH_DATA")) s.data = data;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i], value = argv[i + 1];
+    if (option == "--plinkard") {
+      s.plinkard = value;
+    } else if (option == "--data") {
+      s.data = value;
+    } else if (option == "--runs") {
+      s.runs = std::atoi(value.c_str());
+    } else if (option == "--only") {
+      s.only = value;
+    } else {
+      return false;
+    }
+  }
+  return !s.plinkard.empty() && s.runs > 0 && argc % 2 == 1;
+}
+
+Command plinkardRun(const Settings& s, const std::string& lib,
+                    const std::string& out, const std::string& megabytes) {
+  return {s.plinkard, "-i", lib, "-o", out, "-s", megabytes};
+}
+
+Command findRun(const std::string& lib) {
+  return {"find", lib, "-type", "f", "-name", "*.mp3", "-printf", "%s\\n"};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings s;
+  if (!parse(argc, argv, s)) {
+    std::fprintf(stderr,
+                 "Usage: plinkard_bench --plinkard BIN [--data DIR] "
+                 "[--runs N] [--only NAME]\n");
+    return 2;
+  }
+  const std::string& d = s.data;
+  mkdir(d.c_str(), 0755);
+  const std::string lib200k = d + "/lib-200k", lib1m = d + "/lib-1m",
+                    copyLib = d + "/copy-lib", used = d + "/used-100k.txt",
+                    empty = d + "/empty", out = d + "/out",
+                    copyOut = d + "/copy-out";
+  // Libraries made earlier are reused; only new ones need the room.
+  if (access((lib1m + "/.plinkard-bench").c_str(), F_OK) != 0 &&
+      !enoughRoom(d)) {
+    return 1;
+  }
+  if (!makeSongLibrary(lib200k, 200000, 200) ||
+      !makeSongLibrary(lib1m, 1000000, 1000) ||
+      !makeCopyLibrary(copyLib, 100, 10 << 20) || !makeUsedList(used, 100000)) {
+    return 1;
+  }
+  mkdir(empty.c_str(), 0755);
+  mkdir(out.c_str(), 0755);
+
+  Command filtered = {"-l",  used,         "-in", "\\.mp3$",
+                      "-ex", "album0[37]", "-d",  "2"};
+  Command cp = {"cp"};
+  for (int i = 0; i < 100; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/song-%03d.mp3", i);
+    cp.push_back(copyLib + name);
+  }
+  cp.push_back(copyOut + "/");
+
+  std::vector<Comparison> comparisons = {
+      {"run, 200,000 songs (find)",
+       plinkardRun(s, lib200k, out, "1"),
+       findRun(lib200k),
+       1.25,
+       nullptr,
+       1,
+       {},
+       {},
+       {},
+       {}},
+      {"run, 1,000,000 songs (find)",
+       plinkardRun(s, lib1m, out, "1"),
+       findRun(lib1m),
+       1.25,
+       nullptr,
+       1,
+       {},
+       {},
+       {},
+       {}},
+      {"filtered run, 1,000,000 (find)",
+       plinkardRun(s, lib1m, out, "1"),
+       findRun(lib1m),
+       1.5,
+       nullptr,
+       1,
+       {},
+       {},
+       {},
+       {}},
+      {"copy 100 x 10 MiB (cp)",
+       plinkardRun(s, copyLib, copyOut, "1024"),
+       cp,
+       1.05,
+       [&] { emptyFolder(copyOut); },
+       1,
+       {},
+       {},
+       {},
+       {}},
+      // Time per song at 1,000,000 over time per song at 200,000.
+      {"per song, 1,000,000 / 200,000",
+       plinkardRun(s, lib1m, out, "1"),
+       plinkardRun(s, lib200k, out, "1"),
+       1.15,
+       nullptr,
+       0.2,
+       {},
+       {},
+       {},
+       {}},
+  };
+  comparisons[2].plinkard.insert(comparisons[2].plinkard.end(),
+                                 filtered.begin(), filtered.end());
+
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::printf("%-32s %9s %9s %6s  %-13s %s\n", "comparison (median of runs)",
+              "plinkard", "reference", "ratio", "target", "cpu ratio");
+  for (Comparison& c : comparisons) {
+    if (c.name.find(s.only) == std::string::npos) continue;
+    if (!measure(c, s.runs)) return 1;
+    printComparison(c);
+  }
+
+  const Comparison& large = comparisons[1];
+  if (!large.plinkardSamples.seconds.empty()) {
+    Samples emptyRuns;
+    for (int i = 0; i < s.runs; ++i) {
+      if (!record(plinkardRun(s, empty, out, "1"), emptyRuns)) return 1;
+    }
+    const double net =
+        median(large.plinkardSamples.maxRssKiB) - median(emptyRuns.maxRssKiB);
+    const double perSong = net * 1024 / 1e6;
+    std::printf(
+        "peak memory per song at 1,000,000: %.0f bytes (%.0f KiB - "
+        "%.0f KiB empty)  <= 320  %s\n",
+        perSong, median(large.plinkardSamples.maxRssKiB),
+        median(emptyRuns.maxRssKiB), verdict(perSong <= 320));
+  }
+  return 0;
+}

@@ -1,0 +1,218 @@
+#include "make_library.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t kMiB = 1 << 20;
+
+// splitmix64: small, fast and the same on every machine.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t next() {
+    uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+  }
+  // A value from `low` to `high`, both included.
+  uint64_t between(uint64_t low, uint64_t high) {
+    return low + next() % (high - low + 1);
+  }
+
+ private:
+  uint64_t state_;
+};
+
+bool fail(const std::string& what, const std::string& path) {
+  std::fprintf(stderr, "%s %s: %s\n", what.c_str(), path.c_str(),
+               std::strerror(errno));
+  return false;
+}
+
+// The text that marks a finished library and the parameters it was made
+// with.
+std::string readMarker(const std::string& dir) {
+  std::ifstream in(dir + "/.plinkard-bench");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool writeMarker(const std::string& dir, const std::string& marker) {
+  std::ofstream out(dir + "/.plinkard-bench");
+  out << marker;
+  return bool(out.flush());
+}
+
+// Creates `name` in the folder `dirFd`, `size` bytes long; only `text`
+// is written, the rest stays a hole.
+bool makeFile(int dirFd, const char* name, uint64_t size,
+              const std::string& text = std::string()) {
+  const int fd =
+      openat(dirFd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return fail("create", name);
+  bool ok = text.empty() ||
+            write(fd, text.data(), text.size()) == ssize_t(text.size());
+  if (ok && size > text.size()) ok = ftruncate(fd, off_t(size)) == 0;
+  if (!ok) fail("write", name);
+  close(fd);
+  return ok;
+}
+
+int makeFolder(int parentFd, const char* name) {
+  if (mkdirat(parentFd, name, 0755) != 0) return -1;
+  return openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// One album folder of `count` songs with its cover and playlist.
+bool makeAlbum(int albumFd, uint32_t count, Random& random) {
+  std::string playlist = "#EXTM3U\n";
+  char name[64];
+  for (uint32_t i = 1; i <= count; ++i) {
+    std::snprintf(name, sizeof name, "%02u Song %u.mp3", i,
+                  uint32_t(random.next() % 100000));
+    if (!makeFile(albumFd, name, random.between(2 * kMiB, 12 * kMiB - 1))) {
+      return false;
+    }
+    playlist.append(name).append("\n");
+  }
+  return makeFile(albumFd, "cover.jpg", random.between(40000, 200000)) &&
+         makeFile(albumFd, "playlist.m3u", playlist.size(), playlist);
+}
+
+bool fillLibrary(int rootFd, uint32_t songs, Random& random) {
+  char name[32];
+  uint32_t made = 0;
+  for (uint32_t artist = 1; made < songs; ++artist) {
+    std::snprintf(name, sizeof name, "Artist%05u", artist);
+    const int artistFd = makeFolder(rootFd, name);
+    if (artistFd < 0) return fail("mkdir", name);
+    const uint32_t albums = uint32_t(random.between(5, 15));
+    bool ok = true;
+    for (uint32_t album = 1; ok && album <= albums && made < songs; ++album) {
+      std::snprintf(name, sizeof name, "Album%02u", album);
+      const int albumFd = makeFolder(artistFd, name);
+      if (albumFd < 0) {
+        ok = fail("mkdir", name);
+        break;
+      }
+      const uint32_t count =
+          std::min<uint32_t>(uint32_t(random.between(8, 12)), songs - made);
+      ok = makeAlbum(albumFd, count, random);
+      made += count;
+      close(albumFd);
+    }
+    close(artistFd);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
+  return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
+}
+
+// Runs `make` on a fresh temporary folder and renames it to `dir`, unless
+// `dir` already carries `marker`.
+template <typename Make>
+bool makeOnce(const std::string& dir, const std::string& marker, Make make) {
+  if (readMarker(dir) == marker) {
+    std::fprintf(stderr, "Reusing %s\n", dir.c_str());
+    return true;
+  }
+  std::fprintf(stderr, "Making %s ...\n", dir.c_str());
+  const std::string temporary = dir + ".partial";
+  if (!removeTree(temporary) || !removeTree(dir)) return false;
+  if (mkdir(temporary.c_str(), 0755) != 0) return fail("mkdir", temporary);
+  const int fd = open(temporary.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return fail("open", temporary);
+  const bool ok = make(fd);
+  close(fd);
+  if (!ok || !writeMarker(temporary, marker)) return false;
+  if (rename(temporary.c_str(), dir.c_str()) != 0) return fail("rename", dir);
+  return true;
+}
+
+}  // namespace
+
+bool removeTree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (nftw(path.c_str(), removeEntry, 64, FTW_DEPTH | FTW_PHYS) != 0) {
+    return fail("remove", path);
+  }
+  return true;
+}
+
+bool makeSongLibrary(const std::string& dir, uint32_t songs, uint64_t seed) {
+  const std::string marker = "songs " + std::to_string(songs) + " seed " +
+                             std::to_string(seed) + " layout 1\n";
+  return makeOnce(dir, marker, [&](int fd) {
+    Random random(seed);
+    return fillLibrary(fd, songs, random);
+  });
+}
+
+bool makeCopyLibrary(const std::string& dir, uint32_t files, uint64_t bytes) {
+  const std::string marker = "files " + std::to_string(files) + " bytes " +
+                             std::to_string(bytes) + " layout 1\n";
+  return makeOnce(dir, marker, [&](int fd) {
+    Random random(files);
+    std::vector<uint64_t> block(kMiB / sizeof(uint64_t));
+    char name[32];
+    for (uint32_t i = 0; i < files; ++i) {
+      std::snprintf(name, sizeof name, "song-%03u.mp3", i);
+      const int out =
+          openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (out < 0) return fail("create", name);
+      for (uint64_t done = 0; done < bytes;) {
+        for (uint64_t& word : block) word = random.next();
+        const size_t n = size_t(std::min<uint64_t>(kMiB, bytes - done));
+        if (write(out, block.data(), n) != ssize_t(n)) {
+          close(out);
+          return fail("write", name);
+        }
+        done += n;
+      }
+      close(out);
+    }
+    return true;
+  });
+}
+
+bool makeUsedList(const std::string& path, uint32_t lines) {
+  std::string text;
+  uint32_t named = 0;
+  for (uint32_t i = 0; i < lines; ++i) {
+    uint32_t size;
+    if (i % 97 == 0 && named < 1024) {
+      size = 2048 + 10 * named++;
+    } else {
+      size = 20000 + i;  // above every library song's 12,287 KiB
+    }
+    text += std::to_string(size) + "\"" + std::to_string(i % 12 + 1) +
+            " Song " + std::to_string(i) + ".mp3\n";
+  }
+  std::ifstream existing(path, std::ios::binary);
+  std::stringstream old;
+  old << existing.rdbuf();
+  if (old.str() == text) return true;
+
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out.flush()) return fail("write", path);
+  return true;
+}

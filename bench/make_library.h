@@ -1,0 +1,32 @@
+#ifndef PLINKARD_BENCH_MAKE_LIBRARY_H_
+#define PLINKARD_BENCH_MAKE_LIBRARY_H_
+
+#include <cstdint>
+#include <string>
+
+// Test data for the benchmarks, made once and reused. Each maker builds its
+// result under a temporary name and renames it into place at the end, so an
+// interrupted run never leaves a half-made library that looks complete.
+// Each prints what it does to standard error and returns false after
+// printing why it failed.
+
+// A library of `songs` sparse .mp3 files of 2 to 12 MiB in
+// ArtistNNNNN/AlbumNN folders (5 to 15 albums per artist, 8 to 12 songs per
+// album), each album with a sparse cover.jpg and a small text playlist.m3u.
+// The same `seed` gives the same names and sizes. Reuses `dir` when an
+// earlier call made it with the same parameters.
+bool makeSongLibrary(const std::string& dir, uint32_t songs, uint64_t seed);
+
+// `files` files song-NNN.mp3 of `bytes` real (non-sparse) pseudo-random
+// bytes each, for the copy comparison.
+bool makeCopyLibrary(const std::string& dir, uint32_t files, uint64_t bytes);
+
+// A used-songs list of `lines` lines. 1,024 of them name every tenth KiB
+// size a library song can have (2048, 2058, ... 12278), so about a tenth
+// of the songs are dropped; the others name sizes no song has.
+bool makeUsedList(const std::string& path, uint32_t lines);
+
+// Removes `path` with everything below it; a missing path is fine.
+bool removeTree(const std::string& path);
+
+#endif  // PLINKARD_BENCH_MAKE_LIBRARY_H_
