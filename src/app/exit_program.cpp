@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "job/interrupt.h"
+
 void waitForKey() {
   std::cout << "Press any key to continue . . . " << std::flush;
   char key;
@@ -17,11 +19,11 @@ void waitForKey() {
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-    if (read(STDIN_FILENO, &key, 1) < 0) {
+    if (waitForInput(STDIN_FILENO) && read(STDIN_FILENO, &key, 1) < 0) {
       // A signal or an error ends the wait as a key would.
     }
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-  } else if (read(STDIN_FILENO, &key, 1) < 0) {
+  } else if (waitForInput(STDIN_FILENO) && read(STDIN_FILENO, &key, 1) < 0) {
     // End of input, a closed descriptor or an error: no key will come.
   }
   std::cout << std::endl;
