@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// One song of exactly 1 MB and an empty output folder, so that every random
+// order gives the same run.
+struct Library {
+  Library() {
+    writeFile(dir / "lib/one.mp3", 1 << 20);
+    makeDirs(dir / "out");
+  }
+  RunResult run(const Args& args, bool closedInput = true) const {
+    return runPlinkard(args, RunOptions{dir.path(), "", closedInput, false});
+  }
+  TempDir dir;
+};
+
+std::string joined(const Args& args) {
+  std::string text;
+  for (const std::string& arg : args) text += " [" + arg.substr(0, 40) + "]";
+  return text;
+}
+
+// Runs `args` in a fresh library with standard input closed and compares
+// the whole output after the banner; a complete run has copied the song.
+void expectRun(int status, const Args& args, const std::string& out) {
+  Library library;
+  const RunResult run = library.run(args);
+  EXPECT_EQ(run.out, banner() + out) << "args:" << joined(args);
+  EXPECT_EQ(run.status, status) << "args:" << joined(args);
+  if (status != 0) return;
+  EXPECT_EQ(listTree(library.dir / "out"), std::set<std::string>{"one.mp3"})
+      << "args:" << joined(args);
+}
+
+const std::string kNoInput = "No input directory given!\n";
+const std::string kBadSize = "You need to set a valid (positive) fill size!\n";
+const std::string kPrompt = "Press any key to continue . . . \n";
+
+}  // namespace
+
+TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
+  const RunResult run = runPlinkard({}, RunOptions{"", "", true, false});
+  EXPECT_EQ(
+      run.out,
+      banner() +
+          R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
+
+-i  [Directory]
+     Specifies Input directory. You can specify multiple Directories by passing
+     the -i Flag multiple times.
+-o  [Directory]
+     Specifies Output directory.
+-s  [MBytes] | all
+     The amount of music you want to copy, in Megabytes.
+     Alternatively, you can specify 'all' to use all free space.
+
+-f  [Filter]
+     Specifies which filetypes you want to copy, separated by commas.
+     Example: mp3,wma,ogg
+     If no filter rules are given, Plinkard will only look for .mp3 files.
+-in [Regular Expression]
+     The file(path) must match this.
+-ex [Regular Expression]
+     The file(path) must NOT match this.
+-d  [Format]
+     Specifies which output format to use.
+     0: filename.ext (just the filename; default)
+     1: folder/subfolder/filename.ext (same structure as in input folder)
+     2: folder-subfolder-filename.ext (foldernames added to filename)
+-l  [List File]
+     Songs listed in this file will not be copied.
+     Songs that have been copied will be appended to that list.
+-w
+    Waits after execution for user to press any key.
+-m
+    Move files instead of copying. Use with care!
+-v
+    Be verbose, ie. print debug output.
+)");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST(FrontEnd, FullRunShowsTheStoredSettings) {
+  // A refused -o or -s keeps the earlier value; 12.7 is 12 MB, "abc" mode 0.
+  expectRun(0,
+            {"-i", "lib", "-o", "out", "-o", "no", "-s", "12.7", "-s", "0",
+             "-d", "abc"},
+            "Added Input Dir lib\nOutput Dir is out\n"
+            "Output path no is not a valid Directory!\nOutput Dir is no\n"
+            "You need to set a valid (positive) fill size!\n"
+            "File naming: filename.ext\n"
+            "No filters given, only search for .mp3 files.\n"
+            "Scanning directories...\n\n1 files found!\nProcessing index...\n"
+            "Creating a plan to fill...\nMost efficient combination: 0.083\n"
+            "Copying files...\nbMove is false\nCopying file 1 / 1: one.mp3\n\n"
+            "This configuration uses 1 / 12  MB (8.3%).\n"
+            "1 files were processed, 1 files werde copied.\n");
+}
+
+TEST(FrontEnd, OptionLoopAndSetterMessages) {
+  // Each value is examined as an option too: "-v" after "-i" acts.
+  expectRun(1, {"-i", "no", "-i", "lib/one.mp3", "-l", "lib", "-m", "-i", "-v"},
+            "Input path no is not a valid Directory!\nAdded Input Dir no\n"
+            "Input path lib/one.mp3 is not a valid Directory!\n"
+            "Added Input Dir lib/one.mp3\n"
+            "Used songs list 'lib' does not exist! We will create one at the "
+            "end though.\n"
+            "Used songs list: lib\nbMove ist true\n"
+            "Input path -v is not a valid Directory!\nAdded Input Dir -v\n"
+            "Printing debug output!\nNo input directory given!\n");
+  expectRun(1,
+            {"-f", "mp3,,wma", "-f", "ogg,", "-f", ".mp3", "-f", "", "-f",
+             "mp3, X,MP3", "-d", "2", "-d", "3", "-d", "-1", "-d", " 1x"},
+            "Filter added: .mp3 Files\nFilter '' is not valid!\n"
+            "Filter added: .wma Files\nFilter added: .ogg Files\n"
+            "Filter '' is not valid!\nFilter added: ..mp3 Files\n"
+            "Filter '' is not valid!\nThe filter '.mp3' was already added!\n"
+            "Filter added: . X Files\nFilter added: .MP3 Files\n"
+            "File naming: folder-subfolder-filename.ext\n"
+            "Only modes 0, 1, 2 are supported!\n"
+            "Only modes 0, 1, 2 are supported!\n"
+            "File naming: folder/subfolder/filename.ext\n"
+            "No input directory given!\n");
+  // "-in" is the value of "-ex", then an option without a value.
+  expectRun(1, {"x", "-in", "a b", "-ex", "-in"},
+            "Regular Expression: File(path) must match \"a b\"\n"
+            "Regular Expression: File(path) must NOT match \"-in\"\n"
+            "Missing value for option -in!\n");
+}
+
+TEST(FrontEnd, ValidationReportsTheFirstMissingSetting) {
+  expectRun(1, {"x", "y"}, kNoInput);
+  expectRun(1, {"-o", "out", "-i", "lib"},
+            "Output Dir is out\nAdded Input Dir lib\nNo size to fill given!\n");
+  expectRun(1, {"-i", "lib", "-s", "1"},
+            "Added Input Dir lib\nNo filters given, only search for .mp3 "
+            "files.\nOutput directory  does not exist!\n");
+  expectRun(1, {"-i", "lib", "-s", "all", "-o", "out"},
+            "Added Input Dir lib\nGive the output directory (-o) before -s "
+            "all!\nOutput Dir is out\nNo size to fill given!\n");
+  // Sizes that are below 1 MB, no number, or too large for 64 bits of KiB.
+  for (const char* size : {"0.5", "abc", "ALL", "-5", "1e300", "inf", "nan",
+                           "18014398509481984"}) {
+    expectRun(1, {"-i", "lib", "-o", "out", "-s", size},
+              "Added Input Dir lib\nOutput Dir is out\n" + kBadSize +
+                  "No size to fill given!\n");
+  }
+}
+
+TEST(FrontEnd, WaitEndsAtOnceWithoutInput) {
+  for (bool closed : {true, false}) {
+    Library library;
+    RunResult run = library.run({"-w"}, closed);
+    EXPECT_EQ(run.out, banner() + kNoInput + kPrompt) << "closed: " << closed;
+    EXPECT_EQ(run.status, 1) << "closed: " << closed;
+    run = library.run({"-w", "-d"}, closed);
+    EXPECT_EQ(run.out, banner() + "Missing value for option -d!\n" + kPrompt)
+        << "closed: " << closed;
+    EXPECT_EQ(run.status, 1) << "closed: " << closed;
+  }
+}
+
+TEST(FrontEnd, NoArgumentVectorEndsAbnormally) {
+  const std::string huge(100000, 'x'), digits(100000, '9');
+  // clang-format off
+  const std::vector<Args> vectors = {
+      {""}, {"", "-i", ""}, {"-s"},
+      {"-i", "-o", "-s", "-f", "-in", "-ex", "-l", "-d"},
+      {"-d", "-s", "-f", "-l", "-in", "-ex", "-o", "-i"},
+      {"-i", huge, "-o", huge, "-l", huge, "-f", huge, "-in", huge},
+      {"-s", digits, "-d", digits, "-d", "-" + digits, "-s", "-" + digits},
+      {"-i", "lib", "-o", "out", "-s", "1", "-in", "(", "-ex", "*", "-w"},
+      {"-i", "lib", "-o", "out", "-s", "all", "-l", huge, "-f", ",,", "-v"},
+      {"-i", "lib", "-o", "out", "-s", "1", "-d", "2", "-m", "-l", "out"}};
+  // clang-format on
+  for (const Args& args : vectors) {
+    const RunResult run = Library().run(args);
+    EXPECT_TRUE(run.status == 0 || run.status == 1)
+        << "status " << run.status << ", args:" << joined(args);
+    EXPECT_EQ(run.out.compare(0, banner().size(), banner()), 0)
+        << "args:" << joined(args);
+    EXPECT_EQ(run.err, "") << "args:" << joined(args);
+  }
+}
