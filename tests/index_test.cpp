@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <map>
+#include <tuple>
+
+#include "index/filters.h"
+#include "job_test_helpers.h"
+#include "test_util.h"
+
+namespace {
+
+// What a run prints from validation on when it searches .mp3 files and
+// every song is empty, so that all of them fit into 1 MB; the `copies`
+// planned songs are all named `name`, so the plan's order cannot show.
+std::string runOutput(const std::string& scan, size_t found,
+                      const std::string& processing, size_t copies = 0,
+                      const std::string& name = "") {
+  std::string out =
+      "No filters given, only search for .mp3 files.\nScanning "
+      "directories...\n" +
+      scan + "\n" + std::to_string(found) +
+      " files found!\nProcessing index...\n" + processing +
+      "Creating a plan to fill...\nMost efficient combination: 0\nCopying "
+      "files...\n" +
+      (copies == 0 ? "There are no songs to copy! Did you forget to create "
+                     "an index or to create a choice?\n"
+                   : "bMove is false\n");
+  const std::string count = std::to_string(copies);
+  for (size_t i = 1; i <= copies; ++i) {
+    out += "Copying file " + std::to_string(i) + " / " + count + ": " + name +
+           "\n";
+  }
+  return out + "\nThis configuration uses 0 / 1  MB (0%).\n" + count +
+         " files were processed, " + count + " files werde copied.\n";
+}
+
+// The banner and the echo lines of `-i` for each input, then `-o`.
+std::string echo(const std::vector<std::string>& inputs, const std::string& out,
+                 const std::string& more = "") {
+  std::string text = banner();
+  for (const std::string& input : inputs) {
+    text += "Added Input Dir " + input + "\n";
+  }
+  return text + "Output Dir is " + out + "\n" + more;
+}
+
+std::vector<std::string> withInputs(const std::vector<std::string>& inputs,
+                                    std::vector<std::string> args) {
+  for (auto it = inputs.rbegin(); it != inputs.rend(); ++it) {
+    args.insert(args.begin(), {"-i", *it});
+  }
+  return args;
+}
+
+const char kMirrored[] = "File naming: folder/subfolder/filename.ext\n";
+const char kDashed[] = "File naming: folder-subfolder-filename.ext\n";
+
+}  // namespace
+
+TEST(IndexRun, TheTypedInputFolderDecidesTheRelativePath) {
+  TempDir dir;
+  writeFile(dir / "lib/song.mp3", 0);
+  writeFile(dir / "lib/Sub/song.mp3", 0);
+  const std::set<std::string> mirrored = {"song.mp3", "Sub/", "Sub/song.mp3"};
+  // Input folder as typed, working folder, naming mode, what lands.
+  const std::tuple<std::string, std::string, std::string, std::set<std::string>>
+      cases[] = {
+          {dir / "lib", "", "2", {"-song.mp3", "Sub-song.mp3"}},
+          {dir / "lib/", "", "2", {"song.mp3", "Sub-song.mp3"}},
+          {"lib", dir.path(), "2", {"-song.mp3", "Sub-song.mp3"}},
+          {"./lib//", dir.path(), "1", mirrored},
+          {dir / "lib", "", "1", mirrored},
+      };
+  int run = 0;
+  for (const auto& [input, cwd, mode, landed] : cases) {
+    const std::string out = dir / ("out" + std::to_string(++run));
+    makeDirs(out);
+    RunOptions options;
+    options.cwd = cwd;
+    const RunResult result =
+        runPlinkard({"-i", input, "-o", out, "-s", "1", "-d", mode}, options);
+    EXPECT_EQ(result.status, 0) << "input " << input;
+    EXPECT_EQ(result.out,
+              echo({input}, out, mode == "1" ? kMirrored : kDashed) +
+                  runOutput("", 2, "", 2, "song.mp3"))
+        << "input " << input;
+    EXPECT_EQ(listTree(out), landed) << "input " << input << ", -d " << mode;
+  }
+}
+
+// Each input folder yields at most one song, so the scan order is the
+// order of the inputs. Flat names: D/x.mp3 and A/x.mp3 share a target that
+// is taken, and a folder stands at the target of the last song, C/y.mp3.
+// The include expression does not compile, which names every song left,
+// from the last to the first.
+TEST(IndexRun, ScanPruningAndFiltersDropWhatTheyMust) {
+  TempDir dir;
+  for (const char* file :
+       {"e1/archive.tar.mp3", "e1/song.MP3", "e1/README", "e1/song.mp3.bak",
+        "e2/.mp3", "e3/Album.mp3/inner.mp3", "D/x.mp3", "Z/z.mp3", "A/x.mp3",
+        "C/y.mp3"}) {
+    writeFile(dir / file, 0);
+  }
+  makeDirs(dir / "loop");
+  ASSERT_EQ(symlink(".", (dir / "loop/up").c_str()), 0);
+  makeDirs(dir / "gone");
+  ASSERT_EQ(symlink("missing", (dir / "gone/song.mp3").c_str()), 0);
+  writeText(dir / "out/x.mp3", "old");
+  makeDirs(dir / "out/y.mp3");
+  const std::vector<std::string> inputs = {
+      dir / "e1", dir / "loop", dir / "e2", dir / "gone", dir / "e3/",
+      dir / "D",  dir / "Z",    dir / "A",  dir / "C"};
+  const RunResult run = runPlinkard(
+      withInputs(inputs, {"-o", dir / "out", "-s", "1", "-in", "("}));
+  std::string failures;
+  for (const char* text :
+       {"/z.mp3", "Album.mp3/inner.mp3", "/.mp3", "/archive.tar.mp3"}) {
+    failures += "Regular expression '(' on couldn't be applied to string '" +
+                std::string(text) + "': " + compileRegexTest("(").compileError +
+                "\n";
+  }
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(
+      run.out,
+      echo(inputs, dir / "out",
+           "Regular Expression: File(path) must match \"(\"\n") +
+          runOutput("Skipping directory loop: " + dir / "loop/up" +
+                        "\nWTF is this? " + dir / "gone/song.mp3" + "\n",
+                    7, failures + "Filtering done, 4 songs didn't pass.\n"));
+  EXPECT_EQ(listTree(dir / "out"), (std::set<std::string>{"x.mp3", "y.mp3/"}));
+  EXPECT_EQ(readText(dir / "out/x.mp3"), "old");
+}
+
+TEST(IndexRun, FoldersTheUserCannotReadAreReportedAndTheRunGoesOn) {
+  if (!canRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv";
+  TempDir dir;
+  writeFile(dir / "l1/locked/song.mp3", 0);
+  writeFile(dir / "l2/Sub/song.mp3", 0);
+  writeFile(dir / "l3/ok.mp3", 0);
+  makeDirs(dir / "out/Sub");
+  ASSERT_EQ(chmod((dir / "l1/locked").c_str(), 0), 0);
+  ASSERT_EQ(chmod((dir / "out/Sub").c_str(), 0), 0);
+  ASSERT_EQ(chmod((dir / "out").c_str(), 0777), 0);
+  const std::vector<std::string> inputs = {dir / "l1", dir / "l2/", dir / "l3"};
+  RunOptions options;
+  options.unprivileged = true;
+  const RunResult run = runPlinkard(
+      withInputs(inputs, {"-o", dir / "out", "-s", "1", "-d", "1"}), options);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out,
+            echo(inputs, dir / "out", kMirrored) +
+                runOutput("Can't read directory " + dir / "l1/locked" +
+                              ": Permission denied\n",
+                          2,
+                          "Can't check whether " + dir / "out/Sub/song.mp3" +
+                              " exists: Permission denied\n",
+                          1, "ok.mp3"));
+  EXPECT_TRUE(pathExists(dir / "out/ok.mp3"));
+}
+
+// Scanning with the root as base stands in for scanning all of "/": the
+// root keeps its one '/', so only that is cut off.
+TEST(IndexScan, SizesInWholeKiBAndTheRootAsBase) {
+  TempDir dir;
+  const uint64_t fourTiB = uint64_t(1) << 42;
+  const std::map<std::string, std::pair<uint64_t, uint32_t>> files = {
+      {"a.mp3", {1023, 0}},
+      {"b.mp3", {1024, 1}},
+      {"huge.mp3", {fourTiB, UINT32_MAX}},
+      {"wrap.mp3", {fourTiB + 5 * 1024, UINT32_MAX}},
+  };
+  for (const auto& [name, sizes] : files) {
+    writeFile(dir / "lib/" + name, 0);
+    if (truncate((dir / "lib/" + name).c_str(), off_t(sizes.first)) != 0) {
+      GTEST_SKIP() << "no sparse file of " << sizes.first << " bytes here";
+    }
+  }
+  FillJob job;
+  job.filters = {".mp3"};
+  CaptureStdout out;
+  job.scanDir(dir / "lib", "/");
+  EXPECT_EQ(out.text(), "");
+  ASSERT_EQ(job.songs.size(), files.size());
+  for (const SongEntry& song : job.songs) {
+    const std::string name = song.sourcePath.filename().string();
+    EXPECT_EQ(song.relativePath(), (dir / "lib/" + name).substr(1));
+    EXPECT_EQ(song.sizeKiB, files.at(name).second) << name;
+  }
+}
