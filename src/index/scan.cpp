@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +42,36 @@ void reportInaccessibleFile(const std::string& entryText) {
             << std::endl
             << "-> at file: " << entryText << std::endl
             << "**********" << std::endl;
+}
+
+// The scan recurses once and holds one open folder per level, and each
+// level keeps its own copy of the path, so a hostile tree could exhaust the
+// stack, the descriptors or memory. Deeper folders, or longer paths, are
+// reported and skipped instead.
+constexpr size_t kMaxPathText = 64 << 10;
+constexpr rlim_t kMaxLevels = 4096;
+constexpr rlim_t kStackPerLevel = 2 << 10;
+constexpr rlim_t kOtherDescriptors = 16;  // streams, the copy, the list
+
+// How many levels the stack allows. The soft open-file limit is raised
+// toward the hard one to match, since trees deeper than PATH_MAX need about
+// two thousand levels and the usual soft limit is 1024.
+size_t levelBudget() {
+  static const size_t budget = [] {
+    rlim_t levels = kMaxLevels;
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_STACK, &limit) == 0 &&
+        limit.rlim_cur != RLIM_INFINITY) {
+      levels = std::min(levels, limit.rlim_cur / kStackPerLevel);
+    }
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 &&
+        limit.rlim_cur < levels + kOtherDescriptors) {
+      limit.rlim_cur = std::min(levels + kOtherDescriptors, limit.rlim_max);
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return size_t(levels);
+  }();
+  return budget;
 }
 
 }  // namespace
@@ -88,6 +119,14 @@ void FillJob::scanFolder(int parentFd, const std::string& folderText,
   const std::string base = absoluteForm(baseText);
   if (bVerbose) std::cout << "Scanning dir: " << folder.text << std::endl;
 
+  if (folderPath.size() >= levelBudget()) {
+    reportUnreadable(folder.text, EMFILE);
+    return;
+  }
+  if (folder.text.size() > kMaxPathText) {
+    reportUnreadable(folder.text, ENAMETOOLONG);
+    return;
+  }
   const std::string name = parentFd == AT_FDCWD
                                ? folder.text
                                : std::string(fileNameOf(folder.text));

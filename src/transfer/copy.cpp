@@ -90,9 +90,12 @@ FillJob::CopyOutcome FillJob::copySong(SongEntry entry) {
     reportTargetError(target, result);
     return CopyOutcome::Failed;
   }
-  if (bMove && unlink(source.c_str()) != 0) {
-    reportTargetError(target, errno);
-    return CopyOutcome::TransferredSourceKept;
+  if (bMove) {
+    const int removeError = removeFile(source);
+    if (removeError != 0) {
+      reportTargetError(target, removeError);
+      return CopyOutcome::TransferredSourceKept;
+    }
   }
   return CopyOutcome::Transferred;
 }

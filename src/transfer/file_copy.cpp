@@ -132,8 +132,8 @@ int copyFileExclusive(const std::string& source, const std::string& target) {
   const LongPath from(source);
   if (from.error() != 0) return from.error();
   // O_NONBLOCK keeps a pipe that replaced the source from blocking the open.
-  Descriptor in(openat(from.folder(), from.rest(),
-                       O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  Descriptor in(
+      openat(from.folder(), from.rest(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (in.get() < 0) return errno;
   struct stat st;
   if (fstat(in.get(), &st) != 0) return errno;
