@@ -50,7 +50,15 @@ void reportInaccessibleFile(const std::string& entryText) {
 // reported and skipped instead.
 constexpr size_t kMaxPathText = 64 << 10;
 constexpr rlim_t kMaxLevels = 4096;
+// AddressSanitizer's frames are larger.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr rlim_t kStackPerLevel = 4 << 10;
+#elif defined(__has_feature)
+constexpr rlim_t kStackPerLevel =
+    __has_feature(address_sanitizer) ? 4 << 10 : 2 << 10;
+#else
 constexpr rlim_t kStackPerLevel = 2 << 10;
+#endif
 constexpr rlim_t kOtherDescriptors = 16;  // streams, the copy, the list
 
 // How many levels the stack allows. The soft open-file limit is raised
