@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := cmake g++ make libboost-filesystem-dev libboost-regex-dev \
             libgtest-dev
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench fuzz clean
 
 all: build
 
@@ -29,8 +29,12 @@ deps:
 	  fi; \
 	fi
 
+# Extra configure options, e.g. CMAKE_ARGS=-DPLINKARD_SANITIZE=ON with a
+# BUILD folder of its own.
+CMAKE_ARGS ?=
+
 $(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS)
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -54,6 +58,26 @@ bench: deps
 	cmake --build $(BENCH_BUILD)/bench -j $(JOBS)
 	$(BENCH_BUILD)/bench/plinkard_bench --plinkard $(BENCH_BUILD)/plinkard \
 	  --data $(BENCH_DATA) --runs $(BENCH_RUNS)
+
+# libFuzzer targets (fuzz/), built with clang and run FUZZ_SECONDS each on a
+# corpus that starts from the seeds in fuzz/corpus and grows in the build
+# folder, where any crashing input is left as crash-*.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_CXX ?= clang++-14
+FUZZ_TARGETS := used_list options
+fuzz:
+	@$(MAKE) --no-print-directory deps PACKAGES="cmake make clang-14 \
+	  libclang-rt-14-dev libboost-filesystem-dev libboost-regex-dev"
+	CXX=$(FUZZ_CXX) cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/run-$$t && \
+	  (cd $(FUZZ_BUILD)/run-$$t && ../$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) \
+	    -print_final_stats=1 $$(test -f $(CURDIR)/fuzz/$$t.dict && \
+	    echo -dict=$(CURDIR)/fuzz/$$t.dict) ../corpus/$$t $(CURDIR)/fuzz/corpus/$$t) \
+	  || exit 1; \
+	done
 
 clean:
 	rm -rf $(BUILD)
