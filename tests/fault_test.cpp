@@ -214,4 +214,13 @@ TEST(FaultFilter, RunawayExpressionEndsWithTheFilterMessage) {
   EXPECT_EQ(run.status, 0);
 }
 
+TEST(FaultList, EndlessLineKeepsOnlyTheStartOfItsName) {
+  std::stringbuf list("7\"" + std::string(100000, 'x') + "\r\n8\"b\n");
+  UsedListEntry entry;
+  ASSERT_TRUE(readUsedListEntry(list, entry));
+  EXPECT_EQ(entry.fileName, std::string(kMaxNameKept, 'x'));
+  ASSERT_TRUE(readUsedListEntry(list, entry));
+  EXPECT_EQ(entry.fileName, "b") << "the next line is read as it stands";
+}
+
 }  // namespace

@@ -37,11 +37,16 @@ bool readUsedListEntry(std::streambuf& in, UsedListEntry& entry) {
   if (c == Traits::eof()) return false;
   entry.separator = Traits::to_char_type(c);
   entry.fileName.clear();
+  bool cut = false;
   for (c = in.snextc(); c != Traits::eof() && c != '\n'; c = in.snextc()) {
-    entry.fileName += Traits::to_char_type(c);
+    if (entry.fileName.size() < kMaxNameKept) {
+      entry.fileName += Traits::to_char_type(c);
+    } else {
+      cut = true;
+    }
   }
   if (c == '\n') in.sbumpc();
-  if (!entry.fileName.empty() && entry.fileName.back() == '\r') {
+  if (!cut && !entry.fileName.empty() && entry.fileName.back() == '\r') {
     entry.fileName.pop_back();
   }
   return true;
