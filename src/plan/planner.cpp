@@ -4,15 +4,14 @@
 
 #include "job/fill_job.h"
 #include "job/interrupt.h"
-#include "plan/rand_stream.h"
 
 namespace {
 
 // The classic shuffle on rand(): for i from 1 up, swap i with a position
-// drawn from 0 to i. Positions are 32-bit, and so is the division.
-void shuffle(std::vector<uint32_t>& positions, RandStream& random) {
-  for (uint32_t i = 1; i < positions.size(); ++i) {
-    const uint32_t j = random.next() % (i + 1);
+// drawn from 0 to i.
+void shuffle(std::vector<uint32_t>& positions) {
+  for (size_t i = 1; i < positions.size(); ++i) {
+    const size_t j = size_t(std::rand()) % (i + 1);
     std::swap(positions[i], positions[j]);
   }
 }
@@ -44,12 +43,11 @@ bool FillJob::createPlan(uint8_t choiceCount) {
   uint64_t bestPerMille = 0;
   FillPlan best;
   FillPlan current;
-  RandStream random;
   for (uint8_t choice = 0; choice < choiceCount; ++choice) {
     if (interruptSignal() != 0) return false;
     uint64_t total = 0;
-    shuffle(positions, random);
-    shuffle(positions, random);
+    shuffle(positions);
+    shuffle(positions);
     for (uint32_t position : positions) {
       const uint64_t size = sizes[position];
       if (size < fillSize - total) {

@@ -14,24 +14,10 @@
 namespace {
 
 // The distinct song sizes of the index, each with a mark for "named by the
-// list". Bounded by the index, however long the list is. Song sizes mostly
-// lie close together (a few thousand KiB values for any number of songs);
-// then a mark per KiB value from the smallest to the largest size spares
-// the sort and the searches.
+// list". Bounded by the index, however long the list is.
 class SizeMarks {
  public:
   explicit SizeMarks(const SongIndex& songs) {
-    if (songs.empty()) return;
-    const auto [low, high] = std::minmax_element(
-        songs.begin(), songs.end(), [](const SongEntry& a, const SongEntry& b) {
-          return a.sizeKiB < b.sizeKiB;
-        });
-    const uint64_t range = uint64_t(high->sizeKiB) - low->sizeKiB + 1;
-    if (range <= kMarksPerSong * songs.size()) {
-      low_ = low->sizeKiB;
-      marked_.assign(range, false);
-      return;
-    }
     sizes_.reserve(songs.size());
     for (const SongEntry& song : songs) sizes_.push_back(song.sizeKiB);
     std::sort(sizes_.begin(), sizes_.end());
@@ -40,27 +26,17 @@ class SizeMarks {
   }
 
   void mark(uint32_t size) {
-    if (sizes_.empty()) {
-      if (size >= low_ && size - low_ < marked_.size())
-        marked_[size - low_] = true;
-      return;
-    }
     auto it = std::lower_bound(sizes_.begin(), sizes_.end(), size);
     if (it != sizes_.end() && *it == size) marked_[it - sizes_.begin()] = true;
   }
 
-  // `size` must be the size of a song of the index.
   bool marked(uint32_t size) const {
-    if (sizes_.empty()) return marked_[size - low_];
     auto it = std::lower_bound(sizes_.begin(), sizes_.end(), size);
     return marked_[it - sizes_.begin()];
   }
 
  private:
-  // As many marks per song take as much room as the sorted sizes would.
-  static constexpr uint64_t kMarksPerSong = 32;
-  uint32_t low_ = 0;
-  std::vector<uint32_t> sizes_;  // empty: marked_ runs from low_ up
+  std::vector<uint32_t> sizes_;
   std::vector<bool> marked_;
 };
 
@@ -119,16 +95,16 @@ bool FillJob::readUsedList() {
       [&](const SongEntry& song) { return marks.marked(song.sizeKiB); });
   const size_t removed = songs.end() - kept;
   songs.erase(kept, songs.end());
-  std::cout << "Done. " << removed
-            << " entries were removed from the song list." << std::endl;
+  std::cout << "Done. " << removed << " entries were removed from the song list."
+            << std::endl;
   return true;
 }
 
 bool FillJob::writeUsedList() {
   if (!bWriteUsedList) return false;
   // Read access only serves to look at the last byte; append-only is enough.
-  int fd =
-      open(usedListPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  int fd = open(usedListPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC,
+                0666);
   if (fd < 0) {
     fd = open(usedListPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
               0666);
