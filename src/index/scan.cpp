@@ -157,7 +157,12 @@ void FillJob::scanFolder(int parentFd, const std::string& folderText,
   scanProgress.start();
 
   struct stat st;
-  if (fstat(fd, &st) == 0 && onCurrentPath(st.st_dev, st.st_ino)) {
+  if (fstat(fd, &st) != 0) {
+    reportUnreadable(folder.text, errno);
+    close(fd);
+    return;
+  }
+  if (onCurrentPath(st.st_dev, st.st_ino)) {
     close(fd);
     std::cout << "Skipping directory loop: " << folder.text << std::endl;
     return;
