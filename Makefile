@@ -122,7 +122,7 @@ format: lint-deps
 lint: lint-tidy lint-cppcheck lint-man
 
 lint-tidy: lint-deps build
-	git ls-files '*.cpp' | xargs -r -n 1 -P $(JOBS) \
+	git ls-files 'src/*.cpp' 'tests/*.cpp' | xargs -r -n 1 -P $(JOBS) \
 	  $(CLANG_TIDY) -p $(BUILD) --quiet --warnings-as-errors='*'
 
 lint-cppcheck: lint-deps

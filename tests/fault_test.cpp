@@ -42,7 +42,7 @@ TEST_P(FullTarget, SongThatDoesNotFitLeavesNoTraceAndStaysAvailable) {
   const bool move = GetParam();
   std::vector<std::string> args = {"-i", lib,  "-o", out,
                                    "-s", "10", "-l", list};
-  if (move) args.push_back("-m");
+  if (move) args.emplace_back("-m");
   const RunResult run = runPlinkard(args);
   // Whichever song came first fits.
   const bool aFirst = pathExists(out + "/a.mp3");

@@ -163,16 +163,17 @@ TEST(IndexRun, FoldersTheUserCannotReadAreReportedAndTheRunGoesOn) {
 // root keeps its one '/', so only that is cut off.
 TEST(IndexScan, SizesInWholeKiBAndTheRootAsBase) {
   TempDir dir;
-  const uint64_t fourTiB = uint64_t(1) << 42;
+  const uint64_t fourTiB = uint64_t{1} << 42;
   const std::map<std::string, std::pair<uint64_t, uint32_t>> files = {
       {"a.mp3", {1023, 0}},
       {"b.mp3", {1024, 1}},
       {"huge.mp3", {fourTiB, UINT32_MAX}},
-      {"wrap.mp3", {fourTiB + 5 * 1024, UINT32_MAX}},
+      {"wrap.mp3", {fourTiB + 5 * uint64_t{1024}, UINT32_MAX}},
   };
   for (const auto& [name, sizes] : files) {
     writeFile(dir / "lib/" + name, 0);
-    if (truncate((dir / "lib/" + name).c_str(), off_t(sizes.first)) != 0) {
+    if (truncate((dir / "lib/" + name).c_str(),
+                 static_cast<off_t>(sizes.first)) != 0) {
       GTEST_SKIP() << "no sparse file of " << sizes.first << " bytes here";
     }
   }

@@ -2,12 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 
@@ -24,6 +24,7 @@ pid_t startPlinkard(std::vector<std::string> args, int outFd, int blocked = 0,
                     bool ignoreHangup = false) {
   args.insert(args.begin(), PLINKARD_BINARY);
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
   const pid_t child = fork();

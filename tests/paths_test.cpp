@@ -60,7 +60,7 @@ TEST(OptionValues, NamingModeFromText) {
 TEST(OptionValues, FillSizeAndUsedListSetters) {
   FillJob job;
   CaptureStdout out;
-  const uint64_t largest = (uint64_t(1) << 54) - 1;
+  const uint64_t largest = (uint64_t{1} << 54) - 1;
   EXPECT_TRUE(job.setFillSize(largest, false));
   EXPECT_FALSE(job.setFillSize(largest + 1, false));
   EXPECT_EQ(job.fillSize, largest * 1024);

@@ -42,7 +42,7 @@ TEST(Planner, PlansWhatEveryOrderAgreesOn) {
       {1000, {1000}, 0, 0, "0"},
       {1000, {0, 500, 0, 500}, 3, 500, "0.5"},
       // 50 MB under 100,000 MB is below one per mille, yet it all fits.
-      {100000 * 1024, {50 * 1024}, 1, 50 * 1024, "0"},
+      {uint64_t{100000} * 1024, {50 * 1024}, 1, uint64_t{50} * 1024, "0"},
       {1000, {}, 0, 0, "0"},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {

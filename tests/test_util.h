@@ -37,10 +37,10 @@ std::set<std::string> listTree(const std::string& dir);
 
 // How to run the program.
 struct RunOptions {
-  std::string cwd;           // working folder; the test's own when empty
-  std::string input;         // bytes on standard input
-  bool closedInput = false;  // standard input closed instead
-  bool unprivileged = false; // run as nobody through setpriv
+  std::string cwd;            // working folder; the test's own when empty
+  std::string input;          // bytes on standard input
+  bool closedInput = false;   // standard input closed instead
+  bool unprivileged = false;  // run as nobody through setpriv
 };
 
 struct RunResult {

@@ -155,8 +155,8 @@ void runPlinkard(int argc, const char* const* argv) {
   try {
     readOptions(job, argc, argv, options);
     if (!options.missingValueFor.empty()) {
-      std::cout << "Missing value for option " << options.missingValueFor
-                << "!" << std::endl;
+      std::cout << "Missing value for option " << options.missingValueFor << "!"
+                << std::endl;
       exitProgram(1, options.waitAtExit);
     }
     if (!job.validate()) exitProgram(1, options.waitAtExit);

@@ -1,43 +1,40 @@
 #include "app/usage.h"
 
 void printUsage(std::ostream& out) {
-  static const char* const kLines[] = {
-      "Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...",
-      "",
-      "-i  [Directory]",
-      "     Specifies Input directory. You can specify multiple Directories by "
-      "passing",
-      "     the -i Flag multiple times.",
-      "-o  [Directory]",
-      "     Specifies Output directory.",
-      "-s  [MBytes] | all",
-      "     The amount of music you want to copy, in Megabytes.",
-      "     Alternatively, you can specify 'all' to use all free space.",
-      "",
-      "-f  [Filter]",
-      "     Specifies which filetypes you want to copy, separated by commas.",
-      "     Example: mp3,wma,ogg",
-      "     If no filter rules are given, Plinkard will only look for .mp3 "
-      "files.",
-      "-in [Regular Expression]",
-      "     The file(path) must match this.",
-      "-ex [Regular Expression]",
-      "     The file(path) must NOT match this.",
-      "-d  [Format]",
-      "     Specifies which output format to use.",
-      "     0: filename.ext (just the filename; default)",
-      "     1: folder/subfolder/filename.ext (same structure as in input "
-      "folder)",
-      "     2: folder-subfolder-filename.ext (foldernames added to filename)",
-      "-l  [List File]",
-      "     Songs listed in this file will not be copied.",
-      "     Songs that have been copied will be appended to that list.",
-      "-w",
-      "    Waits after execution for user to press any key.",
-      "-m",
-      "    Move files instead of copying. Use with care!",
-      "-v",
-      "    Be verbose, ie. print debug output.",
-  };
-  for (const char* line : kLines) out << line << std::endl;
+  static const char kUsage[] =
+      R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
+
+-i  [Directory]
+     Specifies Input directory. You can specify multiple Directories by passing
+     the -i Flag multiple times.
+-o  [Directory]
+     Specifies Output directory.
+-s  [MBytes] | all
+     The amount of music you want to copy, in Megabytes.
+     Alternatively, you can specify 'all' to use all free space.
+
+-f  [Filter]
+     Specifies which filetypes you want to copy, separated by commas.
+     Example: mp3,wma,ogg
+     If no filter rules are given, Plinkard will only look for .mp3 files.
+-in [Regular Expression]
+     The file(path) must match this.
+-ex [Regular Expression]
+     The file(path) must NOT match this.
+-d  [Format]
+     Specifies which output format to use.
+     0: filename.ext (just the filename; default)
+     1: folder/subfolder/filename.ext (same structure as in input folder)
+     2: folder-subfolder-filename.ext (foldernames added to filename)
+-l  [List File]
+     Songs listed in this file will not be copied.
+     Songs that have been copied will be appended to that list.
+-w
+    Waits after execution for user to press any key.
+-m
+    Move files instead of copying. Use with care!
+-v
+    Be verbose, ie. print debug output.
+)";
+  out << kUsage << std::flush;
 }

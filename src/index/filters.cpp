@@ -58,7 +58,7 @@ bool FillJob::applyRegexFilters() {
     if (kept != i) songs[kept] = std::move(songs[i]);
     ++kept;
   }
-  songs.erase(songs.begin() + kept, songs.end());
+  songs.resize(kept);
   std::reverse(songs.begin(), songs.end());
 
   std::cout << "Filtering done, " << before - songs.size()

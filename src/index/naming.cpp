@@ -25,7 +25,7 @@ std::string_view fileNameOf(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-void FillJob::makeTargetPath(SongEntry& entry) {
+void FillJob::makeTargetPath(SongEntry& entry) const {
   const std::string& left = outputDir.native();
   switch (namingMode) {
     case Mirrored:

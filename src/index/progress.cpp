@@ -1,11 +1,11 @@
 #include "index/progress.h"
 
-#include <time.h>
+#include <ctime>
 
 int64_t monotonicMilliseconds() {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 ProgressThrottle::ProgressThrottle(Clock clock, int64_t intervalMs)

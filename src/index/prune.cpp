@@ -31,8 +31,8 @@ class TargetLookup {
     if (fd_ >= 0 && target.compare(0, outputText_.size(), outputText_) == 0) {
       size_t rest = outputText_.size();
       while (rest < target.size() && target[rest] == '/') ++rest;
-      if (rest < target.size() && (rest > outputText_.size() ||
-                                   outputText_.back() == '/')) {
+      if (rest < target.size() &&
+          (rest > outputText_.size() || outputText_.back() == '/')) {
         path += rest;
         dir = fd_;
       }
@@ -53,8 +53,8 @@ bool FillJob::removeExistingTargets() {
   const TargetLookup lookup(outputDir.native());
   // remove_if keeps the order of the songs it keeps and decides the songs
   // one after another, so the messages come in index order.
-  auto kept = std::remove_if(
-      songs.begin(), songs.end(), [&](const SongEntry& song) {
+  auto kept =
+      std::remove_if(songs.begin(), songs.end(), [&](const SongEntry& song) {
         if (interruptSignal() != 0) return false;
         const int result = lookup.exists(song.targetPath.native());
         if (result == ENOENT) return false;

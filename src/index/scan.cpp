@@ -77,7 +77,7 @@ size_t levelBudget() {
       limit.rlim_cur = std::min(levels + kOtherDescriptors, limit.rlim_max);
       setrlimit(RLIMIT_NOFILE, &limit);
     }
-    return size_t(levels);
+    return static_cast<size_t>(levels);
   }();
   return budget;
 }
@@ -104,7 +104,7 @@ void FillJob::scanInputDirs() {
   std::cout << songs.size() << " files found!" << std::endl;
 }
 
-void FillJob::scanDir(std::string folderText, std::string baseText) {
+void FillJob::scanDir(const std::string& folderText, std::string baseText) {
   scanFolder(AT_FDCWD, folderText, std::move(baseText));
 }
 
@@ -135,17 +135,15 @@ void FillJob::scanFolder(int parentFd, const std::string& folderText,
     reportUnreadable(folder.text, ENAMETOOLONG);
     return;
   }
-  const std::string name = parentFd == AT_FDCWD
-                               ? folder.text
-                               : std::string(fileNameOf(folder.text));
+  const std::string name =
+      parentFd == AT_FDCWD ? folder.text : std::string(fileNameOf(folder.text));
   const int fd =
       openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
     struct stat st;
     if (error == ENOENT ||
-        (error == ENOTDIR &&
-         fstatat(parentFd, name.c_str(), &st, 0) != 0)) {
+        (error == ENOTDIR && fstatat(parentFd, name.c_str(), &st, 0) != 0)) {
       std::cout << "Not found: " << folder.text << std::endl;
     } else if (error == ENOTDIR) {
       std::cout << "Not a directory: " << folder.text << std::endl;
@@ -182,6 +180,19 @@ void FillJob::scanFolder(int parentFd, const std::string& folderText,
   folderPath.pop_back();
 }
 
+namespace {
+
+bool isDotOrDotDot(const char* name) {
+  return name[0] == '.' &&
+         (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+void reportStrangeEntry(const std::string& entryText) {
+  std::cout << "WTF is this? " << entryText << std::endl;
+}
+
+}  // namespace
+
 void FillJob::scanEntries(OpenFolder& folder, const std::string& base) {
   const int fd = dirfd(folder.dir);
   std::string entryText;
@@ -192,48 +203,62 @@ void FillJob::scanEntries(OpenFolder& folder, const std::string& base) {
       if (errno != 0) reportUnreadable(folder.text, errno);
       return;
     }
-    const char* name = entry->d_name;
-    if (name[0] == '.' &&
-        (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
-      continue;
-    }
-    entryText.assign(folder.prefix).append(name);
+    if (isDotOrDotDot(entry->d_name)) continue;
+    entryText.assign(folder.prefix).append(entry->d_name);
     if (bVerbose) std::cout << "Current item: " << entryText << std::endl;
+    scanEntry(fd, *entry, entryText, base);
+  }
+}
 
-    struct stat st;
-    if (entry->d_type == DT_DIR) {
+void FillJob::scanEntry(int fd, const struct dirent& entry,
+                        const std::string& entryText, const std::string& base) {
+  const char* name = entry.d_name;
+  struct stat st;
+  switch (entry.d_type) {
+    case DT_DIR:
       scanFolder(fd, entryText, base);
-    } else if (entry->d_type == DT_REG) {
-      if (!matchesFilter(filters, name)) continue;
+      return;
+    case DT_REG:
+      if (!matchesFilter(filters, name)) return;
       if (fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         reportInaccessibleFile(entryText);
-        continue;
+        return;
       }
       acceptFile(entryText, st.st_size, base.size());
-    } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-      // The listing does not tell where a link leads: follow it.
-      if (fstatat(fd, name, &st, 0) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-          std::cout << "WTF is this? " << entryText << std::endl;
-        } else {
-          reportUnreadable(entryText, errno);
-        }
-      } else if (S_ISDIR(st.st_mode)) {
-        if (onCurrentPath(st.st_dev, st.st_ino)) {
-          std::cout << "Skipping directory loop: " << entryText << std::endl;
-        } else {
-          scanFolder(fd, entryText, base);
-        }
-      } else if (S_ISREG(st.st_mode)) {
-        if (matchesFilter(filters, name)) {
-          acceptFile(entryText, st.st_size, base.size());
-        }
-      } else {
-        std::cout << "WTF is this? " << entryText << std::endl;
-      }
+      return;
+    case DT_LNK:
+    case DT_UNKNOWN:
+      scanLinkedEntry(fd, name, entryText, base);
+      return;
+    default:
+      reportStrangeEntry(entryText);
+  }
+}
+
+// The listing does not tell where a link leads (or what an entry of
+// unknown type is): follow it and look.
+void FillJob::scanLinkedEntry(int fd, const char* name,
+                              const std::string& entryText,
+                              const std::string& base) {
+  struct stat st;
+  if (fstatat(fd, name, &st, 0) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      reportStrangeEntry(entryText);
     } else {
-      std::cout << "WTF is this? " << entryText << std::endl;
+      reportUnreadable(entryText, errno);
     }
+  } else if (S_ISDIR(st.st_mode)) {
+    if (onCurrentPath(st.st_dev, st.st_ino)) {
+      std::cout << "Skipping directory loop: " << entryText << std::endl;
+    } else {
+      scanFolder(fd, entryText, base);
+    }
+  } else if (S_ISREG(st.st_mode)) {
+    if (matchesFilter(filters, name)) {
+      acceptFile(entryText, st.st_size, base.size());
+    }
+  } else {
+    reportStrangeEntry(entryText);
   }
 }
 
@@ -245,8 +270,8 @@ void FillJob::acceptFile(const std::string& entryText, uint64_t sizeBytes,
   song.relativeStart =
       static_cast<uint32_t>(std::min(baseLength, entryText.size()));
   // A file of 4 TiB or more gets the largest size rather than a wrapped one.
-  song.sizeKiB = static_cast<uint32_t>(
-      std::min<uint64_t>(sizeBytes >> 10, UINT32_MAX));
+  song.sizeKiB =
+      static_cast<uint32_t>(std::min<uint64_t>(sizeBytes >> 10, UINT32_MAX));
   if (scanProgress.due()) {
     std::cout << "\r Scanning... " << songs.size() << " Songs found so far."
               << std::flush;

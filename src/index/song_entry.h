@@ -22,7 +22,8 @@ struct SongEntry {
 
   // The path below the scan base, e.g. "Rock/song.mp3" or "/top.mp3".
   std::string_view relativePath() const {
-    return std::string_view(sourcePath.native()).substr(relativeStart);
+    const std::string_view text = sourcePath.native();
+    return text.substr(relativeStart);
   }
 };
 

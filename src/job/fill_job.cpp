@@ -32,8 +32,7 @@ bool FillJob::setOutputDir(const std::string& text) {
 bool FillJob::setFillSize(uint64_t megabytes, bool all) {
   if (all) {
     if (outputDir.empty()) {
-      std::cout << "Give the output directory (-o) before -s all!"
-                << std::endl;
+      std::cout << "Give the output directory (-o) before -s all!" << std::endl;
       return false;
     }
     const uint64_t available =

@@ -1,6 +1,7 @@
 #ifndef PLINKARD_JOB_FILL_JOB_H_
 #define PLINKARD_JOB_FILL_JOB_H_
 
+#include <dirent.h>
 #include <sys/types.h>
 
 #include <boost/filesystem/path.hpp>
@@ -67,14 +68,14 @@ class FillJob {
   void scanInputDirs();
   // Scans one folder; `baseText` decides how much of each path is cut off to
   // form the relative path (empty: the folder itself).
-  void scanDir(std::string folderText, std::string baseText);
+  void scanDir(const std::string& folderText, std::string baseText);
 
   // --- Index processing (app/process_index.cpp): the used-songs list, the
   // target names, pruning and the path filters, in that order.
   bool processIndex();
 
   // Sets entry.targetPath from outputDir and namingMode (index/naming.cpp).
-  void makeTargetPath(SongEntry& entry);
+  void makeTargetPath(SongEntry& entry) const;
   // Drops every song whose target exists, in one pass (index/prune.cpp).
   bool removeExistingTargets();
   // Drops songs failing the include or exclude expression; the survivors end
@@ -97,16 +98,16 @@ class FillJob {
 
   // --- Transfer (transfer/copy.cpp, transfer/summary.cpp).
   enum class CopyOutcome {
-    Failed,                    // nothing new at the target
-    Transferred,               // copied (and, with bMove, source removed)
-    TransferredSourceKept,     // copied, but the source could not be removed
+    Failed,                 // nothing new at the target
+    Transferred,            // copied (and, with bMove, source removed)
+    TransferredSourceKept,  // copied, but the source could not be removed
   };
   // Copies or moves every planned song; records the transferred ones.
   bool copyFiles();
   // Copies one song without overwriting; removes a partial target.
-  CopyOutcome copySong(SongEntry entry);
+  CopyOutcome copySong(const SongEntry& entry);
   // Prints the two closing lines.
-  void printSummary();
+  void printSummary() const;
   // Prints "Interrupted!" the first time it is called.
   void reportInterrupt();
 
@@ -139,6 +140,10 @@ class FillJob {
   void scanFolder(int parentFd, const std::string& folderText,
                   std::string baseText);
   void scanEntries(OpenFolder& folder, const std::string& baseText);
+  void scanEntry(int fd, const struct dirent& entry,
+                 const std::string& entryText, const std::string& baseText);
+  void scanLinkedEntry(int fd, const char* name, const std::string& entryText,
+                       const std::string& baseText);
   void acceptFile(const std::string& entryText, uint64_t sizeBytes,
                   size_t baseLength);
   bool onCurrentPath(dev_t device, ino_t inode) const;

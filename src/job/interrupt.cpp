@@ -1,7 +1,6 @@
 #include "job/interrupt.h"
 
 #include <poll.h>
-#include <signal.h>
 
 #include <cerrno>
 #include <csignal>

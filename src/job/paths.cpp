@@ -44,8 +44,8 @@ std::string absoluteForm(const std::string& text) {
     while (getcwd(buffer.data(), buffer.size()) == nullptr) {
       if (errno != ERANGE) {
         throw boost::filesystem::filesystem_error(
-            "getcwd", boost::system::error_code(
-                          errno, boost::system::system_category()));
+            "getcwd",
+            boost::system::error_code(errno, boost::system::system_category()));
       }
       buffer.resize(buffer.size() * 2);
     }

@@ -14,11 +14,11 @@ bool FillJob::validate() {
   }
   if (filters.empty()) {
     std::cout << "No filters given, only search for .mp3 files." << std::endl;
-    filters.push_back(".mp3");
+    filters.emplace_back(".mp3");
   }
   if (queryPathKind(outputDir.native(), "status") == PathKind::Missing) {
-    std::cout << "Output directory " << outputDir.native()
-              << " does not exist!" << std::endl;
+    std::cout << "Output directory " << outputDir.native() << " does not exist!"
+              << std::endl;
     return false;
   }
   return true;

@@ -11,7 +11,7 @@ namespace {
 // drawn from 0 to i.
 void shuffle(std::vector<uint32_t>& positions) {
   for (size_t i = 1; i < positions.size(); ++i) {
-    const size_t j = size_t(std::rand()) % (i + 1);
+    const size_t j = static_cast<size_t>(std::rand()) % (i + 1);
     std::swap(positions[i], positions[j]);
   }
 }
@@ -20,7 +20,8 @@ void shuffle(std::vector<uint32_t>& positions) {
 
 uint64_t perMille(uint64_t total, uint64_t fillSize) {
   // 128 bits, so that totals near 2^64 KiB do not wrap.
-  return uint64_t((unsigned __int128)total * 1000 / fillSize);
+  return static_cast<uint64_t>(static_cast<unsigned __int128>(total) * 1000 /
+                               fillSize);
 }
 
 bool FillJob::createPlan(uint8_t choiceCount) {
@@ -65,7 +66,7 @@ bool FillJob::createPlan(uint8_t choiceCount) {
     current.clear();
   }
 
-  const float efficiency = float(bestPerMille) / 1000.0f;
+  const float efficiency = static_cast<float>(bestPerMille) / 1000.0f;
   std::cout << "Most efficient combination: " << efficiency << std::endl;
   plan = std::move(best);
   return true;

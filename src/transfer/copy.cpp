@@ -14,8 +14,8 @@
 namespace {
 
 void reportTargetError(const std::string& target, int error) {
-  std::cout << "Can't check whether " << target << " exists: "
-            << errorText(error) << std::endl;
+  std::cout << "Can't check whether " << target
+            << " exists: " << errorText(error) << std::endl;
 }
 
 // Makes sure the folder that will hold `target` exists; prints why not.
@@ -66,7 +66,7 @@ bool FillJob::copyFiles() {
   return true;
 }
 
-FillJob::CopyOutcome FillJob::copySong(SongEntry entry) {
+FillJob::CopyOutcome FillJob::copySong(const SongEntry& entry) {
   const std::string& source = entry.sourcePath.native();
   const std::string& target = entry.targetPath.native();
   if (!prepareFolder(entry.targetPath)) return CopyOutcome::Failed;

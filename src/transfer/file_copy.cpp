@@ -52,7 +52,8 @@ ssize_t copyChunkByHand(int in, int out) {
   const ssize_t got = read(in, buffer.get(), kChunk);
   if (got <= 0) return got;
   for (ssize_t done = 0; done < got;) {
-    const ssize_t n = write(out, buffer.get() + done, size_t(got - done));
+    const ssize_t n =
+        write(out, buffer.get() + done, static_cast<size_t>(got - done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;

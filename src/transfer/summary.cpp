@@ -5,15 +5,19 @@
 namespace {
 
 // KiB as MB in single precision.
-float megabytes(uint64_t kib) { return float(double(kib) / 1024.0); }
+float megabytes(uint64_t kib) {
+  return static_cast<float>(static_cast<double>(kib) / 1024.0);
+}
 
 }  // namespace
 
-void FillJob::printSummary() {
+void FillJob::printSummary() const {
   const float usedMB = megabytes(planSize);
   const float fillMB = megabytes(fillSize);
   const double percent =
-      double(float(perMille(planSize, fillSize)) / 1000.0f) * 100.0;
+      static_cast<double>(static_cast<float>(perMille(planSize, fillSize)) /
+                          1000.0f) *
+      100.0;
   std::cout << "This configuration uses " << usedMB << " / " << fillMB
             << "  MB (" << percent << "%)." << std::endl;
   std::cout << songs.size() << " files were processed, " << transferred.size()

@@ -24,10 +24,10 @@ bool readUsedListEntry(std::streambuf& in, UsedListEntry& entry) {
   // minus counts down from 2^32.
   const bool negative = c == '-';
   if (c == '-' || c == '+') c = in.snextc();
-  if (c == Traits::eof() || c < '0' || c > '9') return false;
+  if (c < '0' || c > '9') return false;  // end of file included
   uint64_t value = 0;
-  while (c != Traits::eof() && c >= '0' && c <= '9') {
-    value = value * 10 + uint64_t(c - '0');
+  while (c >= '0' && c <= '9') {
+    value = value * 10 + static_cast<uint64_t>(c - '0');
     if (value > UINT32_MAX) return false;
     c = in.snextc();
   }

@@ -51,7 +51,7 @@ size_t writeAll(int fd, const std::string& text, int& error) {
       error = errno;
       break;
     }
-    done += size_t(n);
+    done += static_cast<size_t>(n);
   }
   return done;
 }
@@ -95,16 +95,16 @@ bool FillJob::readUsedList() {
       [&](const SongEntry& song) { return marks.marked(song.sizeKiB); });
   const size_t removed = songs.end() - kept;
   songs.erase(kept, songs.end());
-  std::cout << "Done. " << removed << " entries were removed from the song list."
-            << std::endl;
+  std::cout << "Done. " << removed
+            << " entries were removed from the song list." << std::endl;
   return true;
 }
 
 bool FillJob::writeUsedList() {
   if (!bWriteUsedList) return false;
   // Read access only serves to look at the last byte; append-only is enough.
-  int fd = open(usedListPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC,
-                0666);
+  int fd =
+      open(usedListPath.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
     fd = open(usedListPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
               0666);
@@ -137,7 +137,7 @@ bool FillJob::writeUsedList() {
         std::upper_bound(lineEnds.begin(), lineEnds.end(), written) -
         lineEnds.begin();
     const size_t whole = failed == 0 ? 0 : lineEnds[failed - 1];
-    if (start >= 0 && ftruncate(fd, start + off_t(whole)) != 0) {
+    if (start >= 0 && ftruncate(fd, start + static_cast<off_t>(whole)) != 0) {
       // The partial line stays; the next append starts a line of its own.
     }
     std::cout << "Can't write "
