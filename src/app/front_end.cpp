@@ -1,6 +1,5 @@
 #include "app/front_end.h"
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -89,7 +88,6 @@ uint64_t megabytesFromText(const char* text) {
 }
 
 int32_t namingModeFromText(const char* text) {
-  errno = 0;
   const long value = std::strtol(text, nullptr, 10);
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;

@@ -42,6 +42,7 @@ bool FillJob::createPlan(uint8_t choiceCount) {
   // replaces it only when it fills strictly more.
   bool haveBest = false;
   uint64_t bestPerMille = 0;
+  uint64_t bestTotal = 0;
   FillPlan best;
   FillPlan current;
   for (uint8_t choice = 0; choice < choiceCount; ++choice) {
@@ -61,13 +62,15 @@ bool FillJob::createPlan(uint8_t choiceCount) {
       haveBest = true;
       bestPerMille = efficiency;
       best = current;
-      planSize = total;
+      bestTotal = total;
     }
     current.clear();
   }
 
   const float efficiency = static_cast<float>(bestPerMille) / 1000.0f;
   std::cout << "Most efficient combination: " << efficiency << std::endl;
+  // Plan and total change together, and only when the planner completes.
   plan = std::move(best);
+  planSize = bestTotal;
   return true;
 }
