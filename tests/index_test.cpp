@@ -6,6 +6,7 @@
 
 #include "index/filters.h"
 #include "job_test_helpers.h"
+#include "run_output.h"
 #include "test_util.h"
 
 namespace {
@@ -17,22 +18,16 @@ std::string runOutput(const std::string& scan, size_t found,
                       const std::string& processing, size_t copies = 0,
                       const std::string& name = "") {
   std::string out =
-      "No filters given, only search for .mp3 files.\nScanning "
-      "directories...\n" +
-      scan + "\n" + std::to_string(found) +
-      " files found!\nProcessing index...\n" + processing +
-      "Creating a plan to fill...\nMost efficient combination: 0\nCopying "
-      "files...\n" +
-      (copies == 0 ? "There are no songs to copy! Did you forget to create "
-                     "an index or to create a choice?\n"
-                   : "bMove is false\n");
+      kDefaultFilter + scanLines(static_cast<int>(found), scan) + processing;
+  if (copies == 0) return out + nothingToCopy(1);
+  out += planLines("0", false);
   const std::string count = std::to_string(copies);
   for (size_t i = 1; i <= copies; ++i) {
     out += "Copying file " + std::to_string(i) + " / " + count + ": " + name +
            "\n";
   }
-  return out + "\nThis configuration uses 0 / 1  MB (0%).\n" + count +
-         " files were processed, " + count + " files werde copied.\n";
+  return out + summaryLines("0 / 1  MB (0%", static_cast<int>(copies),
+                            static_cast<int>(copies));
 }
 
 // The banner and the echo lines of `-i` for each input, then `-o`.
