@@ -9,6 +9,9 @@
 
 #include <boost/filesystem.hpp>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <regex>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -95,6 +98,11 @@ std::set<std::string> listTree(const std::string& dir) {
   return entries;
 }
 
+std::string withoutProgressLines(const std::string& text) {
+  static const std::regex progress(R"(\r Scanning\.\.\. [0-9]+ Songs found so far\.)");
+  return std::regex_replace(text, progress, "");
+}
+
 std::string banner() { return "Plinkard v. 1.6.1\n\n"; }
 
 bool canRunUnprivileged() {
@@ -115,15 +123,26 @@ void readSome(int& fd, std::string& sink) {
   }
 }
 
-// Reads both pipes to their end.
-void drain(int outFd, int errFd, RunResult& result) {
+// Reads both pipes to their end, or until `deadline`; false when the
+// deadline came first.
+bool drain(int outFd, int errFd, RunResult& result,
+           std::chrono::steady_clock::time_point deadline) {
   while (outFd >= 0 || errFd >= 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      for (int fd : {outFd, errFd}) {
+        if (fd >= 0) close(fd);
+      }
+      return false;
+    }
     // poll() leaves out a descriptor of -1.
     struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) continue;
+    if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
     if (fds[0].revents != 0) readSome(outFd, result.out);
     if (fds[1].revents != 0) readSome(errFd, result.err);
   }
+  return true;
 }
 
 // A file in memory holding `input`, read from its start.
@@ -175,7 +194,14 @@ RunResult runPlinkard(const std::vector<std::string>& args,
   close(err[1]);
   close(in);
   RunResult result;
-  drain(out[0], err[0], result);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(kRunTimeout);
+  if (!drain(out[0], err[0], result, deadline)) {
+    kill(child, SIGKILL);
+    result.err += "plinkard did not end within " +
+                  std::to_string(kRunTimeout) + " s and was killed\n";
+  }
+  result.out = withoutProgressLines(result.out);
   int status = 0;
   waitpid(child, &status, 0);
   result.status =

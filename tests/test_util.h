@@ -49,9 +49,19 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + the signal that ended it
 };
 
-// Runs the built plinkard with `args` and waits for it.
+// How long a run may take before it is killed, in seconds.
+constexpr int kRunTimeout = 120;
+
+// Runs the built plinkard with `args` and waits for it, at most kRunTimeout
+// seconds. Standard output comes without the scan's progress lines, which
+// any run slower than half a second prints.
 RunResult runPlinkard(const std::vector<std::string>& args,
                       const RunOptions& options = RunOptions());
+
+// `text` without the scan's progress lines ("\r Scanning... N Songs found so
+// far."), so that a comparison of a whole output does not depend on the
+// speed of the machine.
+std::string withoutProgressLines(const std::string& text);
 
 // The banner and the empty line every run begins with.
 std::string banner();
