@@ -6,7 +6,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := cmake g++ make libboost-filesystem-dev libboost-regex-dev \
             libgtest-dev
 
-.PHONY: all deps build test demo bench fuzz clean
+.PHONY: all deps configure build test demo bench bench-build fuzz fuzz-build \
+        clean FORCE
 
 all: build
 
@@ -30,13 +31,24 @@ deps:
 	fi
 
 # Extra configure options, e.g. CMAKE_ARGS=-DPLINKARD_SANITIZE=ON with a
-# BUILD folder of its own.
+# BUILD folder of its own. The build folder remembers the options it was
+# configured with and is configured anew, from an empty cache, when they
+# change.
 CMAKE_ARGS ?=
+CONFIGURED = $(BUILD)/.configured-with
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS)
+$(CONFIGURED): FORCE | deps
+	@mkdir -p $(BUILD)
+	@echo '$(BUILD_TYPE) $(CMAKE_ARGS)' > $@.new
+	@if ! cmp -s $@.new $@ || [ ! -f $(BUILD)/CMakeCache.txt ]; then \
+	  rm -f $(BUILD)/CMakeCache.txt && \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS) && \
+	  mv $@.new $@; \
+	else rm -f $@.new; fi
 
-build: deps $(BUILD)/CMakeCache.txt
+configure: $(CONFIGURED)
+
+build: deps $(CONFIGURED)
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -51,13 +63,16 @@ demo: build
 BENCH_BUILD ?= build-bench
 BENCH_DATA ?= /var/tmp/plinkard-bench
 BENCH_RUNS ?= 5
-bench: deps
+bench: bench-build
+	$(BENCH_BUILD)/bench/plinkard_bench --plinkard $(BENCH_BUILD)/plinkard \
+	  --data $(BENCH_DATA) --runs $(BENCH_RUNS)
+
+# The program and the benchmark tool, built but not run.
+bench-build: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target plinkard
 	cmake -S bench -B $(BENCH_BUILD)/bench -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(BENCH_BUILD)/bench -j $(JOBS)
-	$(BENCH_BUILD)/bench/plinkard_bench --plinkard $(BENCH_BUILD)/plinkard \
-	  --data $(BENCH_DATA) --runs $(BENCH_RUNS)
 
 # libFuzzer targets (fuzz/), built with clang and run FUZZ_SECONDS each on a
 # corpus that starts from the seeds in fuzz/corpus and grows in the build
@@ -66,11 +81,13 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_CXX ?= clang++-14
 FUZZ_TARGETS := used_list options
-fuzz:
+fuzz-build:
 	@$(MAKE) --no-print-directory deps PACKAGES="cmake make clang-14 \
 	  libclang-rt-14-dev libboost-filesystem-dev libboost-regex-dev"
 	CXX=$(FUZZ_CXX) cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
 	for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/run-$$t && \
 	  (cd $(FUZZ_BUILD)/run-$$t && ../$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) \
@@ -121,7 +138,9 @@ format: lint-deps
 # fails on any finding.
 lint: lint-tidy lint-cppcheck lint-man
 
-lint-tidy: lint-deps build
+# clang-tidy needs only the configured build folder: its compile database
+# and the generated version header.
+lint-tidy: lint-deps configure
 	git ls-files 'src/*.cpp' 'tests/*.cpp' | xargs -r -n 1 -P $(JOBS) \
 	  $(CLANG_TIDY) -p $(BUILD) --quiet --warnings-as-errors='*'
 
@@ -129,5 +148,6 @@ lint-cppcheck: lint-deps
 	sed -e '/^[[:space:]]*#/d' -e '/^[[:space:]]*$$/d' .cppcheck \
 	  | tr '\n' '\0' | xargs -0 $(CPPCHECK) src tests
 
-lint-man: lint-deps
-	$(MANDOC) -Tlint -W style man/plinkard.1
+# The manual page as CMake makes it from man/plinkard.1.in.
+lint-man: lint-deps configure
+	$(MANDOC) -Tlint -W style $(BUILD)/plinkard.1

@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "make_library.h"
-#include "run_command.h"
 
 namespace {
 
@@ -49,8 +50,21 @@ struct Comparison {
   std::vector<double> cpuRatios;  // of the user + system times
 };
 
+// The median of `values` (the mean of the middle two for an even count).
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t middle = values.size() / 2;
+  if (values.size() % 2 == 1) return values[middle];
+  return (values[middle - 1] + values[middle]) / 2;
+}
+
+// Runs `command` with standard input, output and error on /dev/null.
 bool record(const Command& command, Samples& samples) {
-  const Measurement m = runCommand(command);
+  ChildOptions options;
+  options.capture = false;
+  options.timeoutSeconds = 3600;
+  const ChildResult m = runChild(command, options);
   if (m.status != 0) {
     std::fprintf(stderr, "%s exited with status %d\n", command[0].c_str(),
                  m.status);

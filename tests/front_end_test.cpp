@@ -1,9 +1,13 @@
+#include "app/front_end.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "run_output.h"
 #include "test_util.h"
 
 namespace {
@@ -18,7 +22,7 @@ struct Library {
     makeDirs(dir / "out");
   }
   RunResult run(const Args& args, bool closedInput = true) const {
-    return runPlinkard(args, RunOptions{dir.path(), "", closedInput, false});
+    return runBinary(args, RunOptions{dir.path(), "", closedInput, false});
   }
   TempDir dir;
 };
@@ -48,7 +52,7 @@ const std::string kPrompt = "Press any key to continue . . . \n";
 }  // namespace
 
 TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
-  const RunResult run = runPlinkard({}, RunOptions{"", "", true, false});
+  const RunResult run = runBinary({}, RunOptions{"", "", true, false});
   EXPECT_EQ(
       run.out,
       banner() +
@@ -96,15 +100,11 @@ TEST(FrontEnd, FullRunShowsTheStoredSettings) {
             {"-i", "lib", "-o", "out", "-o", "no", "-s", "12.7", "-s", "0",
              "-d", "abc"},
             "Added Input Dir lib\nOutput Dir is out\n"
-            "Output path no is not a valid Directory!\nOutput Dir is no\n"
-            "You need to set a valid (positive) fill size!\n"
-            "File naming: filename.ext\n"
-            "No filters given, only search for .mp3 files.\n"
-            "Scanning directories...\n\n1 files found!\nProcessing index...\n"
-            "Creating a plan to fill...\nMost efficient combination: 0.083\n"
-            "Copying files...\nbMove is false\nCopying file 1 / 1: one.mp3\n\n"
-            "This configuration uses 1 / 12  MB (8.3%).\n"
-            "1 files were processed, 1 files werde copied.\n");
+            "Output path no is not a valid Directory!\nOutput Dir is no\n" +
+                kBadSize + "File naming: filename.ext\n" + kDefaultFilter +
+                scanLines(1) + planLines("0.083", false) +
+                copyingLine(1, 1, "one.mp3") +
+                summaryLines("1 / 12  MB (8.3%", 1, 1));
 }
 
 TEST(FrontEnd, OptionLoopAndSetterMessages) {
@@ -112,12 +112,11 @@ TEST(FrontEnd, OptionLoopAndSetterMessages) {
   expectRun(1, {"-i", "no", "-i", "lib/one.mp3", "-l", "lib", "-m", "-i", "-v"},
             "Input path no is not a valid Directory!\nAdded Input Dir no\n"
             "Input path lib/one.mp3 is not a valid Directory!\n"
-            "Added Input Dir lib/one.mp3\n"
-            "Used songs list 'lib' does not exist! We will create one at the "
-            "end though.\n"
-            "Used songs list: lib\nbMove ist true\n"
-            "Input path -v is not a valid Directory!\nAdded Input Dir -v\n"
-            "Printing debug output!\nNo input directory given!\n");
+            "Added Input Dir lib/one.mp3\n" +
+                newListLines("lib") +
+                "bMove ist true\n"
+                "Input path -v is not a valid Directory!\nAdded Input Dir -v\n"
+                "Printing debug output!\nNo input directory given!\n");
   expectRun(1,
             {"-f", "mp3,,wma", "-f", "ogg,", "-f", ".mp3", "-f", "", "-f",
              "mp3, X,MP3", "-d", "2", "-d", "3", "-d", "-1", "-d", " 1x"},
@@ -190,5 +189,36 @@ TEST(FrontEnd, NoArgumentVectorEndsAbnormally) {
     EXPECT_EQ(run.out.compare(0, banner().size(), banner()), 0)
         << "args:" << joined(args);
     EXPECT_EQ(run.err, "") << "args:" << joined(args);
+  }
+}
+
+TEST(OptionValues, MegabytesFromText) {
+  const struct {
+    const char* text;
+    uint64_t expected;
+  } cases[] = {
+      // clang-format off
+      {"12.7", 12}, {"10MB", 10}, {" 7", 7}, {"1e3", 1000}, {"0x10", 16},
+      {"0.5", 0}, {"abc", 0}, {"ALL", 0}, {"-5", 0}, {"", 0}, {"-inf", 0},
+      {"inf", UINT64_MAX}, {"nan", UINT64_MAX}, {"1e300", UINT64_MAX},
+      {"18446744073709551615", UINT64_MAX},  // atof rounds it up to 2^64
+      {"18014398509481982", 18014398509481982ULL}};
+  // clang-format on
+  for (const auto& c : cases) {
+    EXPECT_EQ(megabytesFromText(c.text), c.expected) << "input: " << c.text;
+  }
+}
+
+TEST(OptionValues, NamingModeFromText) {
+  // Beyond 32 bits the value is clamped, so no wrap-around lands on 0-2.
+  const struct {
+    const char* text;
+    int32_t expected;
+  } cases[] = {// clang-format off
+      {"2", 2}, {"abc", 0}, {"", 0}, {"1abc", 1}, {" +2", 2}, {"-1", -1},
+      {"4294967296", INT32_MAX}, {"-4294967296", INT32_MIN}};
+  // clang-format on
+  for (const auto& c : cases) {
+    EXPECT_EQ(namingModeFromText(c.text), c.expected) << "input: " << c.text;
   }
 }

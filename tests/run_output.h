@@ -14,15 +14,20 @@ inline std::string echoLines(const std::string& input,
          "\n";
 }
 
+// The notice of "-l `list`" for a list that does not exist yet.
+inline std::string missingListLine(const std::string& list) {
+  return "Used songs list '" + list +
+         "' does not exist! We will create one at the end though.\n";
+}
+
 // The lines of "-l `list`" for a list that does not exist yet.
 inline std::string newListLines(const std::string& list) {
-  return "Used songs list '" + list +
-         "' does not exist! We will create one at the end though.\n"
-         "Used songs list: " +
-         list + "\n";
+  return missingListLine(list) + "Used songs list: " + list + "\n";
 }
 
 const char kDefaultFilter[] = "No filters given, only search for .mp3 files.\n";
+const char kMirrored[] = "File naming: folder/subfolder/filename.ext\n";
+const char kDashed[] = "File naming: folder-subfolder-filename.ext\n";
 
 // The scan with the `messages` it printed, its total, and the heading of
 // the processing.
@@ -36,6 +41,12 @@ inline std::string planLines(const std::string& efficiency, bool move) {
   return "Creating a plan to fill...\nMost efficient combination: " +
          efficiency + "\nCopying files...\nbMove is " +
          (move ? "true" : "false") + "\n";
+}
+
+// The progress line of the `number`th of `count` songs.
+inline std::string copyingLine(int number, int count, const std::string& name) {
+  return "Copying file " + std::to_string(number) + " / " +
+         std::to_string(count) + ": " + name + "\n";
 }
 
 // The lines of a song whose copy failed for `why`.

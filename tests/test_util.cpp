@@ -1,21 +1,17 @@
 #include "test_util.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/filesystem.hpp>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
-#include <regex>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
+
+#include "app/version.h"
+#include "child_process.h"
 
 namespace fs = boost::filesystem;
 
@@ -99,68 +95,21 @@ std::set<std::string> listTree(const std::string& dir) {
 }
 
 std::string withoutProgressLines(const std::string& text) {
-  static const std::regex progress(R"(\r Scanning\.\.\. [0-9]+ Songs found so far\.)");
+  static const std::regex progress(
+      R"(\r Scanning\.\.\. [0-9]+ Songs found so far\.)");
   return std::regex_replace(text, progress, "");
 }
 
-std::string banner() { return "Plinkard v. 1.6.1\n\n"; }
+std::string banner() {
+  return std::string("Plinkard v. ") + PLINKARD_VERSION + "\n\n";
+}
 
 bool canRunUnprivileged() {
   return geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0;
 }
 
-namespace {
-
-// Reads once from `fd` into `sink`; closes it at its end.
-void readSome(int& fd, std::string& sink) {
-  char buffer[65536];
-  const ssize_t n = read(fd, buffer, sizeof buffer);
-  if (n > 0) {
-    sink.append(buffer, static_cast<size_t>(n));
-  } else if (n == 0 || errno != EINTR) {
-    close(fd);
-    fd = -1;
-  }
-}
-
-// Reads both pipes to their end, or until `deadline`; false when the
-// deadline came first.
-bool drain(int outFd, int errFd, RunResult& result,
-           std::chrono::steady_clock::time_point deadline) {
-  while (outFd >= 0 || errFd >= 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      for (int fd : {outFd, errFd}) {
-        if (fd >= 0) close(fd);
-      }
-      return false;
-    }
-    // poll() leaves out a descriptor of -1.
-    struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    if (poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
-    if (fds[0].revents != 0) readSome(outFd, result.out);
-    if (fds[1].revents != 0) readSome(errFd, result.err);
-  }
-  return true;
-}
-
-// A file in memory holding `input`, read from its start.
-int inputFile(const std::string& input) {
-  const int fd = memfd_create("input", MFD_CLOEXEC);
-  if (fd < 0 ||
-      write(fd, input.data(), input.size()) !=
-          static_cast<ssize_t>(input.size()) ||
-      lseek(fd, 0, SEEK_SET) != 0) {
-    throw std::runtime_error("cannot make the input file");
-  }
-  return fd;
-}
-
-}  // namespace
-
-RunResult runPlinkard(const std::vector<std::string>& args,
-                      const RunOptions& options) {
+RunResult runBinary(const std::vector<std::string>& args,
+                    const RunOptions& options) {
   std::vector<std::string> command;
   if (options.unprivileged) {
     command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
@@ -168,43 +117,11 @@ RunResult runPlinkard(const std::vector<std::string>& args,
   }
   command.emplace_back(PLINKARD_BINARY);
   command.insert(command.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  argv.reserve(command.size() + 1);
-  for (std::string& arg : command) argv.push_back(&arg[0]);
-  argv.push_back(nullptr);
-
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
-  const int in = inputFile(options.input);
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    if (options.closedInput) {
-      close(STDIN_FILENO);
-    } else {
-      dup2(in, STDIN_FILENO);
-    }
-    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  close(in);
-  RunResult result;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(kRunTimeout);
-  if (!drain(out[0], err[0], result, deadline)) {
-    kill(child, SIGKILL);
-    result.err += "plinkard did not end within " +
-                  std::to_string(kRunTimeout) + " s and was killed\n";
-  }
-  result.out = withoutProgressLines(result.out);
-  int status = 0;
-  waitpid(child, &status, 0);
-  result.status =
-      WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
+  ChildOptions child;
+  child.cwd = options.cwd;
+  child.input = options.input;
+  child.closedInput = options.closedInput;
+  child.timeoutSeconds = kRunTimeout;
+  const ChildResult ran = runChild(command, child);
+  return RunResult{withoutProgressLines(ran.out), ran.err, ran.status};
 }

@@ -55,8 +55,8 @@ constexpr int kRunTimeout = 120;
 // Runs the built plinkard with `args` and waits for it, at most kRunTimeout
 // seconds. Standard output comes without the scan's progress lines, which
 // any run slower than half a second prints.
-RunResult runPlinkard(const std::vector<std::string>& args,
-                      const RunOptions& options = RunOptions());
+RunResult runBinary(const std::vector<std::string>& args,
+                    const RunOptions& options = RunOptions());
 
 // `text` without the scan's progress lines ("\r Scanning... N Songs found so
 // far."), so that a comparison of a whole output does not depend on the

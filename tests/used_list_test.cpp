@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "job_test_helpers.h"
+#include "run_output.h"
 #include "test_util.h"
 
 namespace {
@@ -54,7 +55,8 @@ TEST(UsedList, WriterAppendsALinePerTransferredSong) {
   for (const auto& [before, after] : cases) {
     const std::string list = dir / ("list" + std::to_string(++number));
     if (before != nullptr) writeText(list, before);
-    FillJob job;
+    TestJob test;
+    FillJob& job = test.job;
     job.bWriteUsedList = true;
     job.usedListPath = list;
     addSong(job, 4882, "/m/A/" + longName);
@@ -70,6 +72,15 @@ TEST(UsedList, WriterAppendsALinePerTransferredSong) {
                                      std::string("0/\"/odd?name.mp3|4882/\"/") +
                                      longName + "|");
   }
+}
+
+TEST(FaultList, EndlessLineKeepsOnlyTheStartOfItsName) {
+  std::stringbuf list("7\"" + std::string(100000, 'x') + "\r\n8\"b\n");
+  UsedListEntry entry;
+  ASSERT_TRUE(readUsedListEntry(list, entry));
+  EXPECT_EQ(entry.fileName, std::string(kMaxNameKept, 'x'));
+  ASSERT_TRUE(readUsedListEntry(list, entry));
+  EXPECT_EQ(entry.fileName, "b") << "the next line is read as it stands";
 }
 
 // The two small songs fit under 1 MB in every order and the large ones never
@@ -88,36 +99,25 @@ TEST(FillRun, MirrorsFoldersAndNeverPicksAListedSong) {
   const auto expectRun = [&](const std::string& out, const char* megabytes,
                              const std::string& notice,
                              const std::string& rest) {
-    const RunResult run = runPlinkard({"-i", dir / "lib/", "-o", dir / out,
-                                       "-s", megabytes, "-d", "1", "-l", list});
+    const RunResult run = runBinary({"-i", dir / "lib/", "-o", dir / out, "-s",
+                                     megabytes, "-d", "1", "-l", list});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, banner() + "Added Input Dir " + dir / "lib/" +
-                           "\nOutput Dir is " + dir / out +
-                           "\nFile naming: folder/subfolder/filename.ext\n" +
-                           notice + "Used songs list: " + list +
-                           "\nNo filters given, only search for .mp3 files.\n"
-                           "Scanning directories...\n\n4 files found!\n"
-                           "Processing index...\n" +
-                           rest)
+    EXPECT_EQ(run.out, echoLines(dir / "lib/", dir / out) + kMirrored + notice +
+                           "Used songs list: " + list + "\n" + kDefaultFilter +
+                           scanLines(4) + rest)
         << out;
   };
-  const std::string copy =
-      "Copying files...\nbMove is false\nCopying file 1 / 2: song.mp3\n"
-      "Copying file 2 / 2: song.mp3\n\nThis configuration uses ";
-  expectRun("out1", "1",
-            "Used songs list '" + list +
-                "' does not exist! We will create one at the end though.\n",
-            "Creating a plan to fill...\nMost efficient combination: 0.292\n" +
-                copy +
-                "0.292969 / 1  MB (29.2%).\n"
-                "4 files were processed, 2 files werde copied.\n");
+  const auto copied = [](const std::string& efficiency,
+                         const std::string& sizes, int processed) {
+    return planLines(efficiency, false) + copyingLine(1, 2, "song.mp3") +
+           copyingLine(2, 2, "song.mp3") + summaryLines(sizes, processed, 2);
+  };
+  expectRun("out1", "1", missingListLine(list),
+            copied("0.292", "0.292969 / 1  MB (29.2%", 4));
   expectRun("out2", "10", "",
             "End of Used List reached. 2 Entries were read.\n"
-            "Done. 2 entries were removed from the song list.\n"
-            "Creating a plan to fill...\nMost efficient combination: 0.4\n" +
-                copy +
-                "4.00391 / 10  MB (40%).\n"
-                "2 files were processed, 2 files werde copied.\n");
+            "Done. 2 entries were removed from the song list.\n" +
+                copied("0.4", "4.00391 / 10  MB (40%", 2));
   EXPECT_EQ(listTree(dir / "out1"),
             (std::set<std::string>{"Pop/", "Pop/song.mp3", "Rock/", "Rock/AC/",
                                    "Rock/AC/song.mp3"}));

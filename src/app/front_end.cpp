@@ -4,16 +4,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
-#include <iostream>
 
 #include "app/exit_program.h"
 #include "app/usage.h"
+#include "app/version.h"
 #include "job/fill_job.h"
-#include "job/interrupt.h"
+#include "os/signals.h"
 
 namespace {
-
-const char kVersion[] = "1.6.1";
 
 // Hands every item of a comma-separated list to addFilter with a dot in
 // front; an empty item gets the not-valid line.
@@ -21,7 +19,7 @@ void addFilters(FillJob& job, const std::string& list) {
   std::string item;
   auto finishItem = [&] {
     if (item.empty()) {
-      std::cout << "Filter '" << item << "' is not valid!" << std::endl;
+      job.printLine("Filter '", item, "' is not valid!");
     } else {
       job.addFilter("." + item);
     }
@@ -37,45 +35,115 @@ void addFilters(FillJob& job, const std::string& list) {
   finishItem();
 }
 
-bool takesValue(const std::string& option) {
-  static const char* const kOptions[] = {"-i",  "-o",  "-s", "-f",
-                                         "-in", "-ex", "-l", "-d"};
-  for (const char* name : kOptions) {
-    if (option == name) return true;
+// One option of the command line: its name, whether the next argument is
+// its value, and what it does.
+struct Option {
+  const char* name;
+  bool takesValue;
+  void (*act)(FillJob& job, const std::string& value, OptionResult& result);
+};
+
+const Option kOptions[] = {
+    {"-v", false,
+     [](FillJob& job, const std::string&, OptionResult&) {
+       job.setVerbose(true);
+       job.printLine("Printing debug output!");
+     }},
+    {"-i", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setInputDir(value);
+       job.printLine("Added Input Dir ", value);
+     }},
+    {"-o", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setOutputDir(value);
+       job.printLine("Output Dir is ", value);
+     }},
+    {"-s", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       if (value == "all") {
+         job.setFillSize(0, true);
+       } else {
+         job.setFillSize(megabytesFromText(value.c_str()), false);
+       }
+     }},
+    {"-w", false,
+     [](FillJob&, const std::string&, OptionResult& result) {
+       result.waitAtExit = true;
+     }},
+    {"-m", false,
+     [](FillJob& job, const std::string&, OptionResult&) {
+       job.setMove(true);
+     }},
+    {"-f", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       addFilters(job, value);
+     }},
+    {"-in", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setRegex(true, value);
+       job.printLine("Regular Expression: File(path) must match \"", value,
+                     "\"");
+     }},
+    {"-ex", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setRegex(false, value);
+       job.printLine("Regular Expression: File(path) must NOT match \"", value,
+                     "\"");
+     }},
+    {"-l", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setUsedList(true, true, value);
+       job.printLine("Used songs list: ", value);
+     }},
+    {"-d", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setNamingMode(namingModeFromText(value.c_str()));
+     }},
+};
+
+const Option* findOption(const std::string& name) {
+  for (const Option& option : kOptions) {
+    if (name == option.name) return &option;
   }
-  return false;
+  return nullptr;
 }
 
 // Ends the run when a signal arrived during the stages before the copy.
 void stopIfInterrupted(FillJob& job) {
-  const int signal = interruptSignal();
+  const int signal = os::interruptSignal();
   if (signal == 0) return;
   job.reportInterrupt();
-  exitProgram(128 + signal, false);
+  exitProgram(job.output(), 128 + signal, false);
+}
+
+// The stages up to the plan, each after its heading.
+void prepareRun(FillJob& job) {
+  stopIfInterrupted(job);
+  job.printLine("Scanning directories...");
+  job.scanInputDirs();
+  stopIfInterrupted(job);
+  job.printLine("Processing index...");
+  job.processIndex();
+  stopIfInterrupted(job);
+  job.printLine("Creating a plan to fill...");
+  job.createPlan(5);
+  stopIfInterrupted(job);
 }
 
 [[noreturn]] void runStages(FillJob& job, bool waitAtExit) {
-  stopIfInterrupted(job);
-  std::cout << "Scanning directories..." << std::endl;
-  job.scanInputDirs();
-  stopIfInterrupted(job);
-  std::cout << "Processing index..." << std::endl;
-  job.processIndex();
-  stopIfInterrupted(job);
-  std::cout << "Creating a plan to fill..." << std::endl;
-  job.createPlan(5);
-  stopIfInterrupted(job);
-  std::cout << "Copying files..." << std::endl;
+  prepareRun(job);
+  job.printLine("Copying files...");
   job.copyFiles();
   job.writeUsedList();
   // From the copy on, an interrupt still lets the list and the summary
   // record what was transferred.
-  const int signal = interruptSignal();
+  const int signal = os::interruptSignal();
   if (signal != 0) job.reportInterrupt();
-  std::cout << std::endl;
+  job.printLine();
   job.printSummary();
-  if (signal != 0) exitProgram(128 + signal, false);
-  exitProgram(0, waitAtExit);
+  if (signal != 0) exitProgram(job.output(), 128 + signal, false);
+  exitProgram(job.output(), 0, waitAtExit);
 }
 
 }  // namespace
@@ -97,70 +165,36 @@ int32_t namingModeFromText(const char* text) {
 void readOptions(FillJob& job, int argc, const char* const* argv,
                  OptionResult& result) {
   for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    if (takesValue(option) && i + 1 >= argc) {
-      result.missingValueFor = option;
+    const Option* option = findOption(argv[i]);
+    if (option == nullptr) continue;
+    if (option->takesValue && i + 1 >= argc) {
+      result.missingValueFor = option->name;
       return;
     }
-    const std::string value = takesValue(option) ? argv[i + 1] : "";
-    if (option == "-v") {
-      job.setVerbose(true);
-      std::cout << "Printing debug output!" << std::endl;
-    } else if (option == "-i") {
-      job.setInputDir(value);
-      std::cout << "Added Input Dir " << value << std::endl;
-    } else if (option == "-o") {
-      job.setOutputDir(value);
-      std::cout << "Output Dir is " << value << std::endl;
-    } else if (option == "-s") {
-      if (value == "all") {
-        job.setFillSize(0, true);
-      } else {
-        job.setFillSize(megabytesFromText(value.c_str()), false);
-      }
-    } else if (option == "-w") {
-      result.waitAtExit = true;
-    } else if (option == "-m") {
-      job.setMove(true);
-    } else if (option == "-f") {
-      addFilters(job, value);
-    } else if (option == "-in") {
-      job.setRegex(true, value);
-      std::cout << "Regular Expression: File(path) must match \"" << value
-                << "\"" << std::endl;
-    } else if (option == "-ex") {
-      job.setRegex(false, value);
-      std::cout << "Regular Expression: File(path) must NOT match \"" << value
-                << "\"" << std::endl;
-    } else if (option == "-l") {
-      job.setUsedList(true, true, value);
-      std::cout << "Used songs list: " << value << std::endl;
-    } else if (option == "-d") {
-      job.setNamingMode(namingModeFromText(value.c_str()));
-    }
+    option->act(job, option->takesValue ? argv[i + 1] : "", result);
   }
 }
 
 void runPlinkard(int argc, const char* const* argv) {
   FillJob job;
-  installInterruptHandlers();
-  std::cout << "Plinkard v. " << kVersion << std::endl << std::endl;
+  os::installInterruptHandlers();
+  job.printLine("Plinkard v. ", PLINKARD_VERSION);
+  job.printLine();
   if (argc <= 1) {
-    printUsage(std::cout);
-    exitProgram(0, false);
+    printUsage(job.output());
+    exitProgram(job.output(), 0, false);
   }
   OptionResult options;
   try {
     readOptions(job, argc, argv, options);
     if (!options.missingValueFor.empty()) {
-      std::cout << "Missing value for option " << options.missingValueFor << "!"
-                << std::endl;
-      exitProgram(1, options.waitAtExit);
+      job.printLine("Missing value for option ", options.missingValueFor, "!");
+      exitProgram(job.output(), 1, options.waitAtExit);
     }
-    if (!job.validate()) exitProgram(1, options.waitAtExit);
+    if (!job.validate()) exitProgram(job.output(), 1, options.waitAtExit);
     runStages(job, options.waitAtExit);
   } catch (const std::exception& e) {
-    std::cout << "Error: " << e.what() << std::endl;
+    job.printLine("Error: ", e.what());
   }
-  exitProgram(1, options.waitAtExit);
+  exitProgram(job.output(), 1, options.waitAtExit);
 }

@@ -1,16 +1,7 @@
 #include "index/naming.h"
 
 #include "job/fill_job.h"
-
-std::string joinPath(std::string_view left, std::string_view right) {
-  std::string joined(left);
-  if (right.empty()) return joined;
-  if (right.front() != '/' && !left.empty() && left.back() != '/') {
-    joined += '/';
-  }
-  joined += right;
-  return joined;
-}
+#include "job/paths.h"
 
 std::string dashed(std::string_view relative) {
   std::string text(relative);
@@ -18,11 +9,6 @@ std::string dashed(std::string_view relative) {
     if (c == '/') c = '-';
   }
   return text;
-}
-
-std::string_view fileNameOf(std::string_view path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
 void FillJob::makeTargetPath(SongEntry& entry) const {

@@ -1,11 +1,11 @@
 #include "index/progress.h"
 
-#include <ctime>
+#include <chrono>
 
 int64_t monotonicMilliseconds() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 ProgressThrottle::ProgressThrottle(Clock clock, int64_t intervalMs)

@@ -1,18 +1,22 @@
 #include "job/fill_job.h"
 
-#include <boost/filesystem/operations.hpp>
+#include <boost/filesystem/exception.hpp>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
 
 #include "job/paths.h"
+#include "os/files.h"
 
-FillJob::FillJob() { std::srand(static_cast<unsigned>(std::time(nullptr))); }
+FillJob::FillJob() : FillJob(std::cout) {}
+
+FillJob::FillJob(std::ostream& output) : output_(output) {
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+}
 
 bool FillJob::setInputDir(const std::string& text) {
-  if (queryPathKind(absoluteForm(text), "status") != PathKind::Directory) {
-    std::cout << "Input path " << text << " is not a valid Directory!"
-              << std::endl;
+  if (queryPathKind(absoluteForm(text)) != os::PathKind::Directory) {
+    printLine("Input path ", text, " is not a valid Directory!");
     return false;
   }
   inputDirs.emplace_back(text);
@@ -20,33 +24,46 @@ bool FillJob::setInputDir(const std::string& text) {
 }
 
 bool FillJob::setOutputDir(const std::string& text) {
-  if (queryPathKind(absoluteForm(text), "status") != PathKind::Directory) {
-    std::cout << "Output path " << text << " is not a valid Directory!"
-              << std::endl;
+  if (queryPathKind(absoluteForm(text)) != os::PathKind::Directory) {
+    printLine("Output path ", text, " is not a valid Directory!");
     return false;
   }
   outputDir = text;
   return true;
 }
 
+namespace {
+
+// The bytes available to the user on the volume of `folder`, thrown as the
+// file-system library's error when the system cannot tell.
+uint64_t availableOn(const std::string& folder) {
+  uint64_t available = 0;
+  if (const std::error_code error = os::availableBytes(folder, available)) {
+    throw boost::filesystem::filesystem_error(
+        "boost::filesystem::space", folder,
+        boost::system::error_code(error.value(),
+                                  boost::system::system_category()));
+  }
+  return available;
+}
+
+}  // namespace
+
 bool FillJob::setFillSize(uint64_t megabytes, bool all) {
   if (all) {
     if (outputDir.empty()) {
-      std::cout << "Give the output directory (-o) before -s all!" << std::endl;
+      printLine("Give the output directory (-o) before -s all!");
       return false;
     }
-    const uint64_t available =
-        boost::filesystem::space(absoluteForm(outputDir.native())).available;
-    std::cout << (available >> 20) << " MB free on target filesystem."
-              << std::endl;
-    std::cout << "We are going to fill all free space on the target filesystem!"
-              << std::endl;
+    const uint64_t available = availableOn(absoluteForm(outputDir.native()));
+    printLine(available >> 20, " MB free on target filesystem.");
+    printLine("We are going to fill all free space on the target filesystem!");
     fillSize = available >> 10;
     return true;
   }
   // Counts from 2^54 MB on do not fit in 64 bits of KiB.
   if (megabytes == 0 || megabytes > UINT64_MAX / 1024) {
-    std::cout << "You need to set a valid (positive) fill size!" << std::endl;
+    printLine("You need to set a valid (positive) fill size!");
     return false;
   }
   fillSize = megabytes * 1024;
@@ -56,13 +73,12 @@ bool FillJob::setFillSize(uint64_t megabytes, bool all) {
 bool FillJob::addFilter(const std::string& extension) {
   for (const std::string& filter : filters) {
     if (filter == extension) {
-      std::cout << "The filter '" << extension << "' was already added!"
-                << std::endl;
+      printLine("The filter '", extension, "' was already added!");
       return false;
     }
   }
   filters.push_back(extension);
-  std::cout << "Filter added: " << extension << " Files" << std::endl;
+  printLine("Filter added: ", extension, " Files");
   return true;
 }
 
@@ -75,10 +91,9 @@ bool FillJob::setUsedList(bool read, bool write, const std::string& path) {
   bReadUsedList = read;
   bWriteUsedList = write;
   usedListPath = path;
-  if (queryPathKind(absoluteForm(path), "status") != PathKind::RegularFile) {
-    std::cout << "Used songs list '" << usedListPath
-              << "' does not exist! We will create one at the end though."
-              << std::endl;
+  if (queryPathKind(absoluteForm(path)) != os::PathKind::RegularFile) {
+    printLine("Used songs list '", usedListPath,
+              "' does not exist! We will create one at the end though.");
     bReadUsedList = false;
   }
   return true;
@@ -91,11 +106,11 @@ bool FillJob::setNamingMode(int32_t mode) {
       "File naming: folder-subfolder-filename.ext",
   };
   if (mode < 0 || mode > 2) {
-    std::cout << "Only modes 0, 1, 2 are supported!" << std::endl;
+    printLine("Only modes 0, 1, 2 are supported!");
     return false;
   }
   namingMode = mode;
-  std::cout << kLines[mode] << std::endl;
+  printLine(kLines[mode]);
   return true;
 }
 
@@ -103,12 +118,12 @@ void FillJob::setVerbose(bool verbose) { bVerbose = verbose; }
 
 bool FillJob::setMove(bool move) {
   bMove = move;
-  std::cout << "bMove ist " << (move ? "true" : "false") << std::endl;
+  printLine("bMove ist ", move ? "true" : "false");
   return true;
 }
 
 void FillJob::reportInterrupt() {
   if (interruptReported) return;
-  std::cout << "Interrupted!" << std::endl;
+  printLine("Interrupted!");
   interruptReported = true;
 }

@@ -1,15 +1,12 @@
 #ifndef PLINKARD_JOB_FILL_JOB_H_
 #define PLINKARD_JOB_FILL_JOB_H_
 
-#include <dirent.h>
-#include <sys/types.h>
-
 #include <boost/filesystem/path.hpp>
 #include <cstdint>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "index/progress.h"
@@ -20,20 +17,31 @@ struct RegexTest;
 
 // The one object of a run: the settings read from the command line, the song
 // index, the plan, and every stage as one of its operations. Setters and
-// stages print their own messages to standard output, each line ended with a
-// flushing line end. Stages look at interruptSignal() and stop early when a
-// signal arrived; the front end then ends the run.
+// stages print their own messages to the job's output stream, each line
+// ended with a flushing line end (printLine). Stages look at
+// os::interruptSignal() and stop early when a signal arrived; the front end
+// then ends the run.
 class FillJob {
  public:
   // Every field takes its default; seeds rand() with the current time.
+  // Messages go to standard output, or to `output`.
   FillJob();
+  explicit FillJob(std::ostream& output);
   FillJob(const FillJob&) = delete;
   FillJob& operator=(const FillJob&) = delete;
 
-  // --- Setters (defined in job/fill_job.cpp). Each prints its own message
-  // and leaves the field unchanged when it refuses. File-system errors other
-  // than a missing or malformed path escape as
-  // boost::filesystem::filesystem_error.
+  // Writes `parts` one after another, then a line end, and flushes: the one
+  // way the program prints a line.
+  template <typename... Parts>
+  void printLine(const Parts&... parts) const {
+    (output_ << ... << parts) << std::endl;
+  }
+  // The stream printLine writes to, for text that is not a whole line.
+  std::ostream& output() const { return output_; }
+
+  // --- Setters (job/fill_job.cpp). Each prints its own message and leaves
+  // the field unchanged when it refuses. A file-system error other than a
+  // missing or malformed path escapes as boost::filesystem::filesystem_error.
 
   // Appends `text` to inputDirs when its absolute form is an existing folder;
   // otherwise prints "Input path <text> is not a valid Directory!".
@@ -62,38 +70,63 @@ class FillJob {
   // the output folder exists.
   bool validate();
 
-  // --- Scan (index/scan.cpp). Appends to `songs` every regular file below
-  // the input folders whose extension is in `filters`, then prints the
-  // total. Unreadable folders and link loops are reported and skipped.
+  // --- Scan (index/scan.cpp, index/folder_scan.cpp).
+  // Appends to `songs` every regular file below the input folders whose
+  // extension is in `filters`, in listing order, depth first; then prints an
+  // empty line and "<count> files found!" (not after an interrupt). Missing
+  // folders, unreadable folders and entries, link loops and files whose size
+  // cannot be read are reported and skipped; nothing fails the scan.
   void scanInputDirs();
-  // Scans one folder; `baseText` decides how much of each path is cut off to
-  // form the relative path (empty: the folder itself).
+  // Scans one folder and what is below it; `baseText` decides how much of
+  // each path is cut off to form the relative path (empty: the folder).
   void scanDir(const std::string& folderText, std::string baseText);
 
   // --- Index processing (app/process_index.cpp): the used-songs list, the
-  // target names, pruning and the path filters, in that order.
+  // target names, pruning and the path filters, in that order. True.
   bool processIndex();
 
   // Sets entry.targetPath from outputDir and namingMode (index/naming.cpp).
+  // Touches nothing else, on disk or in the job.
   void makeTargetPath(SongEntry& entry) const;
-  // Drops every song whose target exists, in one pass (index/prune.cpp).
+  // Drops every song whose target exists, keeping the order of the others
+  // (index/prune.cpp). A target that cannot be looked up is reported ("Can't
+  // check whether <target> exists: <description>") and its song dropped
+  // too. Returns true.
   bool removeExistingTargets();
-  // Drops songs failing the include or exclude expression; the survivors end
-  // up in reverse order (index/filters.cpp).
+  // Drops songs failing the include or exclude expression and prints
+  // "Filtering done, <n> songs didn't pass."; the survivors end up in
+  // reverse order (index/path_filters.cpp). Without expressions it does and
+  // prints nothing. Returns true.
   bool applyRegexFilters();
   // Whether `test`'s expression finds a match in `text`. Prints a message
   // and returns false when the expression did not compile or the match
   // failed.
-  bool matchesRegex(std::string_view text, const RegexTest& test);
+  bool matchesRegex(std::string_view text, const RegexTest& test) const;
 
   // --- Used-songs list (usedlist/used_list_file.cpp).
-  // Drops every song whose size in KiB a list entry names.
+  // Without bReadUsedList: false, nothing printed. Otherwise reads the list
+  // at usedListPath, drops every song whose size in KiB a line names, prints
+  // the count of lines read and of songs dropped, and returns true; a list
+  // that cannot be opened prints "The UsedList-File can't be read!", leaves
+  // the index alone and returns false.
   bool readUsedList();
-  // Appends one line for every transferred song.
+  // Without bWriteUsedList: false, nothing printed. Otherwise appends one
+  // line per transferred song, in plan order, creating the file when
+  // needed, and returns true. A list that cannot be opened prints "The
+  // UsedList-File can't be written!" and returns false. A write that fails
+  // part-way cuts the file back to its last whole line, names the song whose
+  // line did not make it ("Can't write <source> to used-list: <description>")
+  // and returns false; the lines before it stay.
   bool writeUsedList();
 
-  // --- Planner (plan/planner.cpp). Draws `choiceCount` random first-fit
-  // choices and keeps the one that fills fillSize best in `plan`.
+  // --- Planner (plan/planner.cpp).
+  // Draws `choiceCount` random first-fit choices over `songs` and makes the
+  // one that fills fillSize best (by per mille; the earliest of equals) the
+  // plan, with its total in KiB as planSize, and prints "Most efficient
+  // combination: <fraction>". With 0 choices it prints "We must generate at
+  // least 1 choice!", changes nothing and returns false. An interrupt
+  // returns false with the plan unchanged; otherwise true, also for an
+  // empty plan.
   bool createPlan(uint8_t choiceCount);
 
   // --- Transfer (transfer/copy.cpp, transfer/summary.cpp).
@@ -102,23 +135,31 @@ class FillJob {
     Transferred,            // copied (and, with bMove, source removed)
     TransferredSourceKept,  // copied, but the source could not be removed
   };
-  // Copies or moves every planned song; records the transferred ones.
+  // Copies (bMove: moves) every planned song in plan order, printing the
+  // bMove line and a progress line per song, and a "could not be copied!"
+  // line after each one that was not transferred; records the transferred
+  // ones in `transferred`. An empty plan prints its notice and returns
+  // false; an interrupt stops before the next song. Otherwise true, also
+  // when songs failed.
   bool copyFiles();
-  // Copies one song without overwriting; removes a partial target.
+  // Copies one song without overwriting, creating its target's missing
+  // folders; prints why it did not (the folder, an existing target, a failed
+  // copy or removal). A partial target is removed.
   CopyOutcome copySong(const SongEntry& entry);
-  // Prints the two closing lines.
+  // Prints the two closing lines: the plan's share of the fill size, and the
+  // counts of candidates and of transferred songs.
   void printSummary() const;
   // Prints "Interrupted!" the first time it is called.
   void reportInterrupt();
 
-  // --- Fields, in the order the rest of the program relies on.
+  // --- The settings and the state of the run.
   SongIndex songs;
   FillPlan plan;
-  std::vector<boost::filesystem::path> inputDirs;
-  std::vector<std::string> filters;
-  boost::filesystem::path outputDir;
-  uint64_t fillSize = 0;  // KiB
-  uint64_t planSize = 0;  // KiB
+  std::vector<boost::filesystem::path> inputDirs;  // as typed
+  std::vector<std::string> filters;   // extensions, each with its dot
+  boost::filesystem::path outputDir;  // as typed
+  uint64_t fillSize = 0;              // KiB
+  uint64_t planSize = 0;              // KiB
   int32_t namingMode = Flat;
   std::string includeRegex;
   std::string excludeRegex;
@@ -126,7 +167,7 @@ class FillJob {
   bool bWriteUsedList = false;
   bool bMove = false;
   std::string usedListPath;
-  std::fstream usedListStream;
+  std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
 
   // Positions in `songs` of the planned songs whose copy is complete, in
@@ -136,23 +177,12 @@ class FillJob {
   bool interruptReported = false;
 
  private:
-  struct OpenFolder;
-  void scanFolder(int parentFd, const std::string& folderText,
-                  std::string baseText);
-  void scanEntries(OpenFolder& folder, const std::string& baseText);
-  void scanEntry(int fd, const struct dirent& entry,
-                 const std::string& entryText, const std::string& baseText);
-  void scanLinkedEntry(int fd, const char* name, const std::string& entryText,
-                       const std::string& baseText);
-  void acceptFile(const std::string& entryText, uint64_t sizeBytes,
-                  size_t baseLength);
-  bool onCurrentPath(dev_t device, ino_t inode) const;
+  friend class FolderScan;
 
-  // Throttles the scan's progress line; started at the first folder listed.
+  std::ostream& output_;
+  // Throttles the scan's progress line; started at the first folder listed
+  // and shared by every folder of the run.
   ProgressThrottle scanProgress;
-  // Device and inode of every folder from the input folder down to the one
-  // being listed, to notice a link that leads back up.
-  std::vector<std::pair<dev_t, ino_t>> folderPath;
 };
 
 #endif  // PLINKARD_JOB_FILL_JOB_H_

@@ -1,12 +1,21 @@
 #include "job/paths.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <boost/filesystem/exception.hpp>
-#include <cerrno>
 #include <system_error>
 #include <vector>
+
+namespace {
+
+[[noreturn]] void throwFileSystemError(const char* operation,
+                                       const std::error_code& error,
+                                       const std::string& path = "") {
+  const boost::system::error_code code(error.value(),
+                                       boost::system::system_category());
+  if (path.empty()) throw boost::filesystem::filesystem_error(operation, code);
+  throw boost::filesystem::filesystem_error(operation, path, code);
+}
+
+}  // namespace
 
 std::string absoluteForm(const std::string& text, const std::string& cwd) {
   if (text.empty()) return text;
@@ -40,37 +49,34 @@ std::string absoluteForm(const std::string& text, const std::string& cwd) {
 
 std::string absoluteForm(const std::string& text) {
   static const std::string cwd = [] {
-    std::vector<char> buffer(4096);
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-      if (errno != ERANGE) {
-        throw boost::filesystem::filesystem_error(
-            "getcwd",
-            boost::system::error_code(errno, boost::system::system_category()));
-      }
-      buffer.resize(buffer.size() * 2);
+    std::string folder;
+    if (const std::error_code error = os::currentFolder(folder)) {
+      throwFileSystemError("getcwd", error);
     }
-    return std::string(buffer.data());
+    return folder;
   }();
   return absoluteForm(text, cwd);
 }
 
-PathKind queryPathKind(const std::string& path, const char* operation) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    const int error = errno;
-    if (error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG ||
-        error == ELOOP) {
-      return PathKind::Missing;
-    }
-    throw boost::filesystem::filesystem_error(
-        operation, path,
-        boost::system::error_code(error, boost::system::system_category()));
+os::PathKind queryPathKind(const std::string& path) {
+  os::PathKind kind = os::PathKind::Missing;
+  if (const std::error_code error = os::queryPathKind(path, kind)) {
+    throwFileSystemError("status", error, path);
   }
-  if (S_ISDIR(st.st_mode)) return PathKind::Directory;
-  if (S_ISREG(st.st_mode)) return PathKind::RegularFile;
-  return PathKind::Other;
+  return kind;
 }
 
-std::string errorText(int error) {
-  return std::error_code(error, std::system_category()).message();
+std::string joinPath(std::string_view left, std::string_view right) {
+  std::string joined(left);
+  if (right.empty()) return joined;
+  if (right.front() != '/' && !left.empty() && left.back() != '/') {
+    joined += '/';
+  }
+  joined += right;
+  return joined;
+}
+
+std::string_view fileNameOf(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }

@@ -2,9 +2,13 @@
 #define PLINKARD_JOB_PATHS_H_
 
 #include <string>
+#include <string_view>
 
-// Path text helpers shared by the setters, validation and the scan. They
-// work on plain text with '/' as the only separator and never follow links.
+#include "os/files.h"
+
+// Path text helpers shared by the setters, validation, the scan, target
+// naming and the transfer. They work on plain text with '/' as the only
+// separator and never follow links.
 
 // Returns the absolute form of `text`: a relative text is put behind `cwd`,
 // then runs of '/' become one, "." elements are dropped and ".." removes the
@@ -17,15 +21,19 @@ std::string absoluteForm(const std::string& text, const std::string& cwd);
 // be read.
 std::string absoluteForm(const std::string& text);
 
-// What a status query found at a path (links followed).
-enum class PathKind { Missing, Directory, RegularFile, Other };
+// What is at `path` (links followed): Missing when nothing is there, a
+// non-folder is on the way, or the path is too long or loops. Any other
+// failure throws boost::filesystem::filesystem_error, whose text reads
+// "status: <description>: \"<path>\"".
+os::PathKind queryPathKind(const std::string& path);
 
-// Queries `path`. A path that does not exist, runs through a non-folder, is
-// too long or loops through links is Missing. Any other failure throws
-// boost::filesystem::filesystem_error naming `operation` and the path.
-PathKind queryPathKind(const std::string& path, const char* operation);
+// Joins two path texts: the left part when the right part is empty; the two
+// texts put together when the right part begins with '/'; otherwise with a
+// '/' between them unless the left part is empty or ends in '/'. An absolute
+// right part never replaces the left part.
+std::string joinPath(std::string_view left, std::string_view right);
 
-// The system's description of an errno value, e.g. "Permission denied".
-std::string errorText(int error);
+// The text after the last '/' of `path` (all of it when there is none).
+std::string_view fileNameOf(std::string_view path);
 
 #endif  // PLINKARD_JOB_PATHS_H_

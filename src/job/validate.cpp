@@ -1,24 +1,21 @@
-#include <iostream>
-
 #include "job/fill_job.h"
 #include "job/paths.h"
 
 bool FillJob::validate() {
   if (inputDirs.empty()) {
-    std::cout << "No input directory given!" << std::endl;
+    printLine("No input directory given!");
     return false;
   }
   if (fillSize == 0) {
-    std::cout << "No size to fill given!" << std::endl;
+    printLine("No size to fill given!");
     return false;
   }
   if (filters.empty()) {
-    std::cout << "No filters given, only search for .mp3 files." << std::endl;
+    printLine("No filters given, only search for .mp3 files.");
     filters.emplace_back(".mp3");
   }
-  if (queryPathKind(outputDir.native(), "status") == PathKind::Missing) {
-    std::cout << "Output directory " << outputDir.native() << " does not exist!"
-              << std::endl;
+  if (queryPathKind(outputDir.native()) == os::PathKind::Missing) {
+    printLine("Output directory ", outputDir.native(), " does not exist!");
     return false;
   }
   return true;

@@ -9,8 +9,8 @@
 using FillPlan = std::vector<uint32_t>;
 
 // The per-mille share of `fillSize` that `total` fills, floor(total * 1000 /
-// fillSize), as the planner and the summary both measure it. `fillSize` must
-// not be 0.
+// fillSize), exact for every total up to fillSize (the planner's and the
+// summary's), as both measure it. `fillSize` must not be 0.
 uint64_t perMille(uint64_t total, uint64_t fillSize);
 
 #endif  // PLINKARD_PLAN_FILL_PLAN_H_

@@ -1,9 +1,8 @@
 #include <cstdlib>
-#include <iostream>
 #include <utility>
 
 #include "job/fill_job.h"
-#include "job/interrupt.h"
+#include "os/signals.h"
 
 namespace {
 
@@ -16,17 +15,58 @@ void shuffle(std::vector<uint32_t>& positions) {
   }
 }
 
+// One first-fit walk over `positions`: takes every song that still fits into
+// the room left below `fillSize`, into `choice`; returns its total.
+uint64_t firstFit(const std::vector<uint32_t>& positions,
+                  const std::vector<uint32_t>& sizes, uint64_t fillSize,
+                  FillPlan& choice) {
+  uint64_t total = 0;
+  for (uint32_t position : positions) {
+    const uint64_t size = sizes[position];
+    if (size < fillSize - total) {
+      choice.push_back(position);
+      total += size;
+    }
+  }
+  return total;
+}
+
+// The best choice drawn so far.
+struct Best {
+  bool found = false;
+  uint64_t perMille = 0;
+  uint64_t total = 0;
+  FillPlan plan;
+};
+
 }  // namespace
 
 uint64_t perMille(uint64_t total, uint64_t fillSize) {
-  // 128 bits, so that totals near 2^64 KiB do not wrap.
-  return static_cast<uint64_t>(static_cast<unsigned __int128>(total) * 1000 /
-                               fillSize);
+  // Whole fill sizes first, then three decimal digits of what is left by
+  // long division. Each digit's ten-fold remainder is summed modulo
+  // fillSize, so no intermediate value can pass 64 bits.
+  uint64_t result = total / fillSize * 1000;
+  uint64_t rest = total % fillSize;
+  for (uint64_t place = 100; place > 0; place /= 10) {
+    uint64_t digit = 0;
+    uint64_t next = 0;
+    for (int i = 0; i < 10; ++i) {
+      if (next >= fillSize - rest) {
+        next -= fillSize - rest;
+        ++digit;
+      } else {
+        next += rest;
+      }
+    }
+    result += digit * place;
+    rest = next;
+  }
+  return result;
 }
 
 bool FillJob::createPlan(uint8_t choiceCount) {
   if (choiceCount == 0) {
-    std::cout << "We must generate at least 1 choice!" << std::endl;
+    printLine("We must generate at least 1 choice!");
     return false;
   }
   // The walks read sizes in random order; a compact copy keeps them in
@@ -37,40 +77,25 @@ bool FillJob::createPlan(uint8_t choiceCount) {
     positions[i] = i;
     sizes[i] = songs[i].sizeKiB;
   }
-
   // The first choice is the best so far whatever it fills; a later one
   // replaces it only when it fills strictly more.
-  bool haveBest = false;
-  uint64_t bestPerMille = 0;
-  uint64_t bestTotal = 0;
-  FillPlan best;
+  Best best;
   FillPlan current;
   for (uint8_t choice = 0; choice < choiceCount; ++choice) {
-    if (interruptSignal() != 0) return false;
-    uint64_t total = 0;
+    if (os::interruptSignal() != 0) return false;
     shuffle(positions);
     shuffle(positions);
-    for (uint32_t position : positions) {
-      const uint64_t size = sizes[position];
-      if (size < fillSize - total) {
-        current.push_back(position);
-        total += size;
-      }
-    }
+    const uint64_t total = firstFit(positions, sizes, fillSize, current);
     const uint64_t efficiency = perMille(total, fillSize);
-    if (!haveBest || efficiency > bestPerMille) {
-      haveBest = true;
-      bestPerMille = efficiency;
-      best = current;
-      bestTotal = total;
+    if (!best.found || efficiency > best.perMille) {
+      best = Best{true, efficiency, total, current};
     }
     current.clear();
   }
-
-  const float efficiency = static_cast<float>(bestPerMille) / 1000.0f;
-  std::cout << "Most efficient combination: " << efficiency << std::endl;
+  printLine("Most efficient combination: ",
+            static_cast<float>(best.perMille) / 1000.0f);
   // Plan and total change together, and only when the planner completes.
-  plan = std::move(best);
-  planSize = bestTotal;
+  plan = std::move(best.plan);
+  planSize = best.total;
   return true;
 }

@@ -1,65 +1,42 @@
-#include <sys/stat.h>
-#include <unistd.h>
+#include "os/copy.h"
 
-#include <boost/filesystem/operations.hpp>
-#include <cerrno>
-#include <iostream>
-
-#include "index/naming.h"
 #include "job/fill_job.h"
-#include "job/interrupt.h"
 #include "job/paths.h"
-#include "transfer/file_copy.h"
+#include "os/files.h"
+#include "os/signals.h"
 
 namespace {
 
-void reportTargetError(const std::string& target, int error) {
-  std::cout << "Can't check whether " << target
-            << " exists: " << errorText(error) << std::endl;
-}
-
-// Makes sure the folder that will hold `target` exists; prints why not.
-bool prepareFolder(const boost::filesystem::path& target) {
-  const boost::filesystem::path folder = target.parent_path();
-  if (folder.empty()) return true;
-  // status() also sets `error` when nothing is there; only a failure to
-  // tell counts as an error.
-  boost::system::error_code error;
-  if (boost::filesystem::status(folder, error).type() ==
-      boost::filesystem::file_not_found) {
-    error.clear();
-    boost::filesystem::create_directories(folder, error);
-  }
-  if (error) {
-    std::cout << "Can't create directory " << folder.native() << ": "
-              << error.message() << std::endl;
-    return false;
-  }
-  return true;
+// The folder part of a target's text: all before its last '/', with the
+// '/' itself kept for the root.
+std::string folderOf(const std::string& target) {
+  const size_t slash = target.rfind('/');
+  if (slash == std::string::npos) return "";
+  const size_t end = target.find_last_not_of('/', slash);
+  return end == std::string::npos ? "/" : target.substr(0, end + 1);
 }
 
 }  // namespace
 
 bool FillJob::copyFiles() {
   if (plan.empty()) {
-    std::cout << "There are no songs to copy! Did you forget to create an "
-                 "index or to create a choice?"
-              << std::endl;
+    printLine(
+        "There are no songs to copy! Did you forget to create an index or to "
+        "create a choice?");
     return false;
   }
-  std::cout << "bMove is " << (bMove ? "true" : "false") << std::endl;
+  printLine("bMove is ", bMove ? "true" : "false");
   for (size_t i = 0; i < plan.size(); ++i) {
-    if (interruptSignal() != 0) {
+    if (os::interruptSignal() != 0) {
       reportInterrupt();
       break;
     }
     const SongEntry& entry = songs[plan[i]];
-    std::cout << "Copying file " << i + 1 << " / " << plan.size() << ": "
-              << fileNameOf(entry.sourcePath.native()) << std::endl;
+    printLine("Copying file ", i + 1, " / ", plan.size(), ": ",
+              fileNameOf(entry.sourcePath.native()));
     const CopyOutcome outcome = copySong(entry);
     if (outcome != CopyOutcome::Transferred) {
-      std::cout << "File '" << entry.sourcePath.native()
-                << " could not be copied!" << std::endl;
+      printLine("File '", entry.sourcePath.native(), " could not be copied!");
     }
     if (outcome != CopyOutcome::Failed) transferred.push_back(plan[i]);
   }
@@ -69,31 +46,35 @@ bool FillJob::copyFiles() {
 FillJob::CopyOutcome FillJob::copySong(const SongEntry& entry) {
   const std::string& source = entry.sourcePath.native();
   const std::string& target = entry.targetPath.native();
-  if (!prepareFolder(entry.targetPath)) return CopyOutcome::Failed;
-
-  struct stat st;
-  if (stat(target.c_str(), &st) == 0) {
-    std::cout << "File " << target << " already exists!" << std::endl;
+  const std::string folder = folderOf(target);
+  if (!folder.empty()) {
+    if (const std::error_code error = os::createMissingFolders(folder)) {
+      printLine("Can't create directory ", folder, ": ", error.message());
+      return CopyOutcome::Failed;
+    }
+  }
+  bool exists = false;
+  std::error_code error = os::probePath(target, exists);
+  if (!error && exists) {
+    printLine("File ", target, " already exists!");
     return CopyOutcome::Failed;
   }
-  if (errno != ENOENT && errno != ENOTDIR) {
-    reportTargetError(target, errno);
-    return CopyOutcome::Failed;
+  if (!error) {
+    const os::CopyResult copy = os::copyFileExclusive(
+        source, target, [] { return os::interruptSignal() != 0; });
+    if (copy.status == os::CopyStatus::Interrupted) {
+      reportInterrupt();
+      return CopyOutcome::Failed;
+    }
+    error = copy.error;
   }
-
-  const int result = copyFileExclusive(source, target);
-  if (result == kCopyInterrupted) {
-    reportInterrupt();
-    return CopyOutcome::Failed;
-  }
-  if (result != 0) {
-    reportTargetError(target, result);
+  if (error) {
+    printLine("Can't check whether ", target, " exists: ", error.message());
     return CopyOutcome::Failed;
   }
   if (bMove) {
-    const int removeError = removeFile(source);
-    if (removeError != 0) {
-      reportTargetError(target, removeError);
+    if (const std::error_code removed = os::removeFile(source)) {
+      printLine("Can't check whether ", target, " exists: ", removed.message());
       return CopyOutcome::TransferredSourceKept;
     }
   }

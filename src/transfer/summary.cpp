@@ -1,5 +1,3 @@
-#include <iostream>
-
 #include "job/fill_job.h"
 
 namespace {
@@ -18,8 +16,8 @@ void FillJob::printSummary() const {
       static_cast<double>(static_cast<float>(perMille(planSize, fillSize)) /
                           1000.0f) *
       100.0;
-  std::cout << "This configuration uses " << usedMB << " / " << fillMB
-            << "  MB (" << percent << "%)." << std::endl;
-  std::cout << songs.size() << " files were processed, " << transferred.size()
-            << " files werde copied." << std::endl;
+  printLine("This configuration uses ", usedMB, " / ", fillMB, "  MB (",
+            percent, "%).");
+  printLine(songs.size(), " files were processed, ", transferred.size(),
+            " files werde copied.");
 }

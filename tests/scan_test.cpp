@@ -1,13 +1,21 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <map>
 #include <tuple>
 
-#include "index/filters.h"
+#include "index/path_filters.h"
 #include "job_test_helpers.h"
+#include "os/copy.h"
 #include "run_output.h"
 #include "test_util.h"
+#include "usedlist/used_list.h"
 
 namespace {
 
@@ -48,9 +56,6 @@ std::vector<std::string> withInputs(const std::vector<std::string>& inputs,
   return args;
 }
 
-const char kMirrored[] = "File naming: folder/subfolder/filename.ext\n";
-const char kDashed[] = "File naming: folder-subfolder-filename.ext\n";
-
 }  // namespace
 
 TEST(IndexRun, TheTypedInputFolderDecidesTheRelativePath) {
@@ -74,7 +79,7 @@ TEST(IndexRun, TheTypedInputFolderDecidesTheRelativePath) {
     RunOptions options;
     options.cwd = cwd;
     const RunResult result =
-        runPlinkard({"-i", input, "-o", out, "-s", "1", "-d", mode}, options);
+        runBinary({"-i", input, "-o", out, "-s", "1", "-d", mode}, options);
     EXPECT_EQ(result.status, 0) << "input " << input;
     EXPECT_EQ(result.out,
               echo({input}, out, mode == "1" ? kMirrored : kDashed) +
@@ -106,8 +111,8 @@ TEST(IndexRun, ScanPruningAndFiltersDropWhatTheyMust) {
   const std::vector<std::string> inputs = {
       dir / "e1", dir / "loop", dir / "e2", dir / "gone", dir / "e3/",
       dir / "D",  dir / "Z",    dir / "A",  dir / "C"};
-  const RunResult run = runPlinkard(
-      withInputs(inputs, {"-o", dir / "out", "-s", "1", "-in", "("}));
+  const RunResult run =
+      runBinary(withInputs(inputs, {"-o", dir / "out", "-s", "1", "-in", "("}));
   std::string failures;
   for (const char* text :
        {"/z.mp3", "Album.mp3/inner.mp3", "/.mp3", "/archive.tar.mp3"}) {
@@ -140,7 +145,7 @@ TEST(IndexRun, FoldersTheUserCannotReadAreReportedAndTheRunGoesOn) {
   const std::vector<std::string> inputs = {dir / "l1", dir / "l2/", dir / "l3"};
   RunOptions options;
   options.unprivileged = true;
-  const RunResult run = runPlinkard(
+  const RunResult run = runBinary(
       withInputs(inputs, {"-o", dir / "out", "-s", "1", "-d", "1"}), options);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
@@ -172,15 +177,75 @@ TEST(IndexScan, SizesInWholeKiBAndTheRootAsBase) {
       GTEST_SKIP() << "no sparse file of " << sizes.first << " bytes here";
     }
   }
-  FillJob job;
+  TestJob test;
+  FillJob& job = test.job;
   job.filters = {".mp3"};
-  CaptureStdout out;
   job.scanDir(dir / "lib", "/");
-  EXPECT_EQ(out.text(), "");
+  EXPECT_EQ(test.text(), "");
   ASSERT_EQ(job.songs.size(), files.size());
   for (const SongEntry& song : job.songs) {
     const std::string name = song.sourcePath.filename().string();
     EXPECT_EQ(song.relativePath(), (dir / "lib/" + name).substr(1));
     EXPECT_EQ(song.sizeKiB, files.at(name).second) << name;
   }
+}
+
+// Names the file system allows but text handling may trip on, and a song
+// deeper than PATH_MAX with a link back up beside it. Songs are listed by
+// size, so a second run must find every one of them in the list.
+TEST(FaultNames, AwkwardNamesAndDepthsAreCopiedAndListed) {
+  struct rlimit saved;
+  getrlimit(RLIMIT_NOFILE, &saved);
+  if (saved.rlim_max < 2100) GTEST_SKIP() << "open-file limit below the depth";
+  TempDir dir;
+  const std::string lib = dir / "lib", out = dir / "out", list = dir / "used";
+  const std::set<std::string> names = {"new\nline.mp3",
+                                       "quo\"te.mp3",
+                                       "back\\slash.mp3",
+                                       "\xff\xfe.mp3",
+                                       "-dash.mp3",
+                                       "deep.mp3",
+                                       std::string(251, 'n') + ".mp3"};
+  uint32_t size = 0;
+  for (const std::string& name : names) {
+    if (name != "deep.mp3") writeFile(lib + "/" + name, ++size << 10);
+  }
+  // Built one level at a time from an open folder: the path is too long.
+  std::string bottom = lib;
+  int fd = open(lib.c_str(), O_PATH | O_DIRECTORY);
+  for (int level = 0; level < 2040; ++level, bottom += "/d") {
+    mkdirat(fd, "d", 0755);
+    const int next = openat(fd, "d", O_PATH | O_DIRECTORY);
+    close(fd);
+    fd = next;
+  }
+  ASSERT_GT(bottom.size(), size_t(PATH_MAX));
+  close(openat(fd, "deep.mp3", O_WRONLY | O_CREAT, 0644));
+  symlinkat("..", fd, "up");
+  close(fd);
+  makeDirs(out);
+  // The usual soft limit, too low for the depth: the scan raises it.
+  struct rlimit low = {std::min<rlim_t>(saved.rlim_cur, 1024), saved.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &low);
+  const std::vector<std::string> args = {"-i", lib,  "-o", out,
+                                         "-s", "10", "-l", list};
+  const RunResult first = runBinary(args), second = runBinary(args);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(listTree(out), names);
+  std::stringbuf text(readText(list));
+  std::multiset<uint32_t> sizes;
+  for (UsedListEntry entry; readUsedListEntry(text, entry);) {
+    sizes.insert(entry.sizeKiB);
+  }
+  EXPECT_EQ(sizes, (std::multiset<uint32_t>{0, 1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(second.out,
+            echoLines(lib, out) + "Used songs list: " + list + "\n" +
+                kDefaultFilter +
+                scanLines(7, "Skipping directory loop: " + bottom + "/up\n") +
+                "End of Used List reached. 7 Entries were read.\n"
+                "Done. 7 entries were removed from the song list.\n" +
+                nothingToCopy(10));
+  EXPECT_FALSE(os::removeFile(bottom + "/deep.mp3"));
+  std::system(("rm -rf " + lib + "/d").c_str());
 }

@@ -1,11 +1,10 @@
-#include "index/filters.h"
+#include "index/path_filters.h"
 
 #include <algorithm>
 #include <exception>
-#include <iostream>
 
 #include "job/fill_job.h"
-#include "job/interrupt.h"
+#include "os/signals.h"
 
 RegexTest compileRegexTest(const std::string& expression) {
   RegexTest test;
@@ -19,7 +18,7 @@ RegexTest compileRegexTest(const std::string& expression) {
   return test;
 }
 
-bool FillJob::matchesRegex(std::string_view text, const RegexTest& test) {
+bool FillJob::matchesRegex(std::string_view text, const RegexTest& test) const {
   std::string failure = test.compileError;
   if (failure.empty()) {
     try {
@@ -28,9 +27,8 @@ bool FillJob::matchesRegex(std::string_view text, const RegexTest& test) {
       failure = e.what();
     }
   }
-  std::cout << "Regular expression '" << test.expression
-            << "' on couldn't be applied to string '" << text
-            << "': " << failure << std::endl;
+  printLine("Regular expression '", test.expression,
+            "' on couldn't be applied to string '", text, "': ", failure);
   return false;
 }
 
@@ -44,7 +42,7 @@ bool FillJob::applyRegexFilters() {
   // failing expression come in that order; the survivors then stand in
   // reverse order.
   std::vector<bool> passes(songs.size(), true);
-  for (size_t i = songs.size(); i-- > 0 && interruptSignal() == 0;) {
+  for (size_t i = songs.size(); i-- > 0 && os::interruptSignal() == 0;) {
     const std::string_view text = songs[i].relativePath();
     bool pass = includeRegex.empty() || matchesRegex(text, include);
     if (pass && !excludeRegex.empty() && matchesRegex(text, exclude)) {
@@ -61,7 +59,6 @@ bool FillJob::applyRegexFilters() {
   songs.resize(kept);
   std::reverse(songs.begin(), songs.end());
 
-  std::cout << "Filtering done, " << before - songs.size()
-            << " songs didn't pass." << std::endl;
+  printLine("Filtering done, ", before - songs.size(), " songs didn't pass.");
   return true;
 }

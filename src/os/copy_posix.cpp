@@ -1,5 +1,3 @@
-#include "transfer/file_copy.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,36 +6,18 @@
 #include <climits>
 #include <memory>
 
-#include "job/interrupt.h"
+#include "os/copy.h"
+#include "os/descriptor.h"
+
+namespace os {
 
 namespace {
 
 constexpr size_t kChunk = 4 << 20;
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-  // Closes now and reports what close() said.
-  int release() {
-    const int result = close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
+std::error_code lastError() {
+  return std::error_code(errno, std::generic_category());
+}
 
 // Errors that mean "no in-kernel copy between these two files".
 bool kernelCopyUnavailable(int error) {
@@ -63,11 +43,11 @@ ssize_t copyChunkByHand(int in, int out) {
   return got;
 }
 
-// Copies everything from `in` to `out`; 0, kCopyInterrupted or an errno.
-int copyData(int in, int out) {
+// Copies everything from `in` to `out`.
+CopyResult copyData(int in, int out, const std::function<bool()>& stop) {
   bool useKernel = true;
   for (;;) {
-    if (interruptSignal() != 0) return kCopyInterrupted;
+    if (stop()) return {CopyStatus::Interrupted, {}};
     ssize_t n;
     if (useKernel) {
       n = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
@@ -78,8 +58,8 @@ int copyData(int in, int out) {
     } else {
       n = copyChunkByHand(in, out);
     }
-    if (n == 0) return 0;
-    if (n < 0 && errno != EINTR) return errno;
+    if (n == 0) return {CopyStatus::Copied, {}};
+    if (n < 0 && errno != EINTR) return {CopyStatus::Failed, lastError()};
   }
 }
 
@@ -93,62 +73,77 @@ class LongPath {
     while (path.size() - start >= PATH_MAX) {
       const size_t cut = path.rfind('/', start + PATH_MAX - 1);
       if (cut == std::string::npos || cut < start) {
-        error_ = ENAMETOOLONG;
+        error_ = std::error_code(ENAMETOOLONG, std::generic_category());
         return;
       }
       const std::string piece =
           cut == 0 ? "/" : path.substr(start, cut - start);
-      const int fd = openat(folder_.get() < 0 ? AT_FDCWD : folder_.get(),
-                            piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      if (fd < 0) {
-        error_ = errno;
+      Descriptor next(
+          openat(folder(), piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (!next.valid()) {
+        error_ = lastError();
         return;
       }
-      folder_.reset(fd);
+      folder_ = std::move(next);
       start = cut + 1;
     }
     rest_ = path.c_str() + start;
   }
 
-  // 0, or the errno value that kept the walk from reaching the last folder.
-  int error() const { return error_; }
-  int folder() const { return folder_.get() < 0 ? AT_FDCWD : folder_.get(); }
+  // Set when the walk did not reach the last folder.
+  const std::error_code& error() const { return error_; }
+  int folder() const { return folder_.valid() ? folder_.get() : AT_FDCWD; }
   const char* rest() const { return rest_; }
 
  private:
-  Descriptor folder_{-1};
+  Descriptor folder_;
   const char* rest_ = "";
-  int error_ = 0;
+  std::error_code error_;
 };
+
+CopyResult failed(const std::error_code& error) {
+  return {CopyStatus::Failed, error};
+}
 
 }  // namespace
 
-int removeFile(const std::string& path) {
+std::error_code removeFile(const std::string& path) {
   const LongPath at(path);
-  if (at.error() != 0) return at.error();
-  return unlinkat(at.folder(), at.rest(), 0) == 0 ? 0 : errno;
+  if (at.error()) return at.error();
+  return unlinkat(at.folder(), at.rest(), 0) == 0 ? std::error_code()
+                                                  : lastError();
 }
 
-int copyFileExclusive(const std::string& source, const std::string& target) {
+CopyResult copyFileExclusive(const std::string& source,
+                             const std::string& target,
+                             const std::function<bool()>& stop) {
   const LongPath from(source);
-  if (from.error() != 0) return from.error();
+  if (from.error()) return failed(from.error());
   // O_NONBLOCK keeps a pipe that replaced the source from blocking the open.
-  Descriptor in(
+  const Descriptor in(
       openat(from.folder(), from.rest(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (in.get() < 0) return errno;
+  if (!in.valid()) return failed(lastError());
   struct stat st;
-  if (fstat(in.get(), &st) != 0) return errno;
-  if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  if (fstat(in.get(), &st) != 0) return failed(lastError());
+  if (!S_ISREG(st.st_mode)) {
+    return failed(std::error_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL,
+                                  std::generic_category()));
+  }
 
   const LongPath to(target);
-  if (to.error() != 0) return to.error();
+  if (to.error()) return failed(to.error());
   Descriptor out(openat(to.folder(), to.rest(),
                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                         st.st_mode & 0777));
-  if (out.get() < 0) return errno;
-  int result = copyData(in.get(), out.get());
-  if (out.release() != 0 && result == 0) result = errno;
+  if (!out.valid()) return failed(lastError());
+  CopyResult result = copyData(in.get(), out.get(), stop);
+  const std::error_code closed = out.close();
+  if (closed && result.status == CopyStatus::Copied) result = failed(closed);
   // Only the file this call created goes: the exclusive open made it ours.
-  if (result != 0) unlinkat(to.folder(), to.rest(), 0);
+  if (result.status != CopyStatus::Copied) {
+    unlinkat(to.folder(), to.rest(), 0);
+  }
   return result;
 }
+
+}  // namespace os

@@ -1,19 +1,14 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <boost/regex.hpp>
-#include <climits>
-#include <cstdlib>
+#include <cerrno>
 #include <cstring>
 
 #include "job_test_helpers.h"
 #include "run_output.h"
 #include "test_util.h"
-#include "transfer/file_copy.h"
-#include "usedlist/used_list.h"
 
 namespace {
 
@@ -43,7 +38,7 @@ TEST_P(FullTarget, SongThatDoesNotFitLeavesNoTraceAndStaysAvailable) {
   std::vector<std::string> args = {"-i", lib,  "-o", out,
                                    "-s", "10", "-l", list};
   if (move) args.emplace_back("-m");
-  const RunResult run = runPlinkard(args);
+  const RunResult run = runBinary(args);
   // Whichever song came first fits.
   const bool aFirst = pathExists(out + "/a.mp3");
   const std::string first = aFirst ? "a.mp3" : "b.mp3";
@@ -84,7 +79,7 @@ TEST(FaultRun, WhatTheUserMayNotReadOrWriteIsReported) {
   const RunOptions nobody{"", "", false, true};
   const std::string refused =
       copyFailed(out + "/a.mp3", lib + "/a.mp3", "Permission denied");
-  RunResult run = runPlinkard(args, nobody);
+  RunResult run = runBinary(args, nobody);
   const bool aFirst = run.out.find("1 / 2: a.mp3") != std::string::npos;
   EXPECT_EQ(run.out, echoLines(lib, out) + newListLines(list) + kDefaultFilter +
                          scanLines(2) + planLines("0", false) +
@@ -99,7 +94,7 @@ TEST(FaultRun, WhatTheUserMayNotReadOrWriteIsReported) {
   chmod((lib + "/a.mp3").c_str(), 0644);
   chmod(out.c_str(), 0755);
   ASSERT_EQ(chown(list.c_str(), 0, 0), 0);
-  run = runPlinkard(args, nobody);
+  run = runBinary(args, nobody);
   EXPECT_EQ(run.out, echoLines(lib, out) + "Used songs list: " + list + "\n" +
                          kDefaultFilter + scanLines(2) +
                          "End of Used List reached. 1 Entries were read.\n"
@@ -117,110 +112,53 @@ TEST(FaultCopy, SourceGoneSinceTheScanFailsAloneAndTheNextSongIsCopied) {
   TempDir dir;
   writeFile(dir / "b.mp3", 2 << 10);
   makeDirs(dir / "out");
-  FillJob job;
+  TestJob test;
+  FillJob& job = test.job;
   addSong(job, 1, dir / "a.mp3", dir / "out/a.mp3");
   addSong(job, 2, dir / "b.mp3", dir / "out/b.mp3");
   job.plan = {0, 1};
-  CaptureStdout out;
   job.copyFiles();
-  EXPECT_EQ(out.text(), "bMove is false\nCopying file 1 / 2: a.mp3\n" +
-                            copyFailed(dir / "out/a.mp3", dir / "a.mp3",
-                                       "No such file or directory") +
-                            "Copying file 2 / 2: b.mp3\n");
+  EXPECT_EQ(test.text(), "bMove is false\nCopying file 1 / 2: a.mp3\n" +
+                             copyFailed(dir / "out/a.mp3", dir / "a.mp3",
+                                        "No such file or directory") +
+                             "Copying file 2 / 2: b.mp3\n");
   EXPECT_EQ(job.transferred, std::vector<uint32_t>{1});
   EXPECT_EQ(listTree(dir / "out"), std::set<std::string>{"b.mp3"});
 }
 
-// Names the file system allows but text handling may trip on, and a song
-// deeper than PATH_MAX with a link back up beside it. Songs are listed by
-// size, so a second run must find every one of them in the list.
-TEST(FaultNames, AwkwardNamesAndDepthsAreCopiedAndListed) {
-  struct rlimit saved;
-  getrlimit(RLIMIT_NOFILE, &saved);
-  if (saved.rlim_max < 2100) GTEST_SKIP() << "open-file limit below the depth";
+// Songs 0 and 1 share a target; song 2's target appeared after pruning.
+// With -m only song 0's source may go, and only song 0 counts as copied.
+TEST(Transfer, NeverOverwritesAndCountsOnlyTransferredSongs) {
   TempDir dir;
-  const std::string lib = dir / "lib", out = dir / "out", list = dir / "used";
-  const std::set<std::string> names = {"new\nline.mp3",
-                                       "quo\"te.mp3",
-                                       "back\\slash.mp3",
-                                       "\xff\xfe.mp3",
-                                       "-dash.mp3",
-                                       "deep.mp3",
-                                       std::string(251, 'n') + ".mp3"};
-  uint32_t size = 0;
-  for (const std::string& name : names) {
-    if (name != "deep.mp3") writeFile(lib + "/" + name, ++size << 10);
-  }
-  // Built one level at a time from an open folder: the path is too long.
-  std::string bottom = lib;
-  int fd = open(lib.c_str(), O_PATH | O_DIRECTORY);
-  for (int level = 0; level < 2040; ++level, bottom += "/d") {
-    mkdirat(fd, "d", 0755);
-    const int next = openat(fd, "d", O_PATH | O_DIRECTORY);
-    close(fd);
-    fd = next;
-  }
-  ASSERT_GT(bottom.size(), size_t(PATH_MAX));
-  close(openat(fd, "deep.mp3", O_WRONLY | O_CREAT, 0644));
-  symlinkat("..", fd, "up");
-  close(fd);
-  makeDirs(out);
-  // The usual soft limit, too low for the depth: the scan raises it.
-  struct rlimit low = {std::min<rlim_t>(saved.rlim_cur, 1024), saved.rlim_max};
-  setrlimit(RLIMIT_NOFILE, &low);
-  const std::vector<std::string> args = {"-i", lib,  "-o", out,
-                                         "-s", "10", "-l", list};
-  const RunResult first = runPlinkard(args), second = runPlinkard(args);
-  setrlimit(RLIMIT_NOFILE, &saved);
-  EXPECT_EQ(first.status, 0);
-  EXPECT_EQ(listTree(out), names);
-  std::stringbuf text(readText(list));
-  std::multiset<uint32_t> sizes;
-  for (UsedListEntry entry; readUsedListEntry(text, entry);) {
-    sizes.insert(entry.sizeKiB);
-  }
-  EXPECT_EQ(sizes, (std::multiset<uint32_t>{0, 1, 2, 3, 4, 5, 6}));
-  EXPECT_EQ(second.out,
-            echoLines(lib, out) + "Used songs list: " + list + "\n" +
-                kDefaultFilter +
-                scanLines(7, "Skipping directory loop: " + bottom + "/up\n") +
-                "End of Used List reached. 7 Entries were read.\n"
-                "Done. 7 entries were removed from the song list.\n" +
-                nothingToCopy(10));
-  EXPECT_EQ(removeFile(bottom + "/deep.mp3"), 0);
-  std::system(("rm -rf " + lib + "/d").c_str());
-}
-
-TEST(FaultFilter, RunawayExpressionEndsWithTheFilterMessage) {
-  TempDir dir;
-  const std::string name = std::string(200, 'a') + ".mp3";
-  writeFile(dir / "lib/" + name, 0);
-  std::string why = "the match ended normally";
-  try {
-    boost::regex_search(name, boost::regex("(a*)*b", boost::regex::icase));
-  } catch (const std::runtime_error& e) {
-    why = e.what();
-  }
-  const RunResult run = runPlinkard(
-      {"-i", dir / "lib/", "-o", dir.path(), "-s", "1", "-in", "(a*)*b"});
-  EXPECT_EQ(run.out,
-            echoLines(dir / "lib/", dir.path()) +
-                "Regular Expression: File(path) must match \"(a*)*b\"\n" +
-                kDefaultFilter + scanLines(1) +
-                "Regular expression '(a*)*b' on couldn't be applied to "
-                "string '" +
-                name + "': " + why +
-                "\nFiltering done, 1 songs didn't pass.\n" + nothingToCopy(1));
-  EXPECT_EQ(run.status, 0);
-}
-
-TEST(FaultList, EndlessLineKeepsOnlyTheStartOfItsName) {
-  std::stringbuf list("7\"" + std::string(100000, 'x') + "\r\n8\"b\n");
-  UsedListEntry entry;
-  ASSERT_TRUE(readUsedListEntry(list, entry));
-  EXPECT_EQ(entry.fileName, std::string(kMaxNameKept, 'x'));
-  ASSERT_TRUE(readUsedListEntry(list, entry));
-  EXPECT_EQ(entry.fileName, "b") << "the next line is read as it stands";
+  writeFile(dir / "A/x.mp3", 2048);
+  writeFile(dir / "B/x.mp3", 1024);
+  writeFile(dir / "C/y.mp3", 1024);
+  writeText(dir / "out/y.mp3", "old");
+  TestJob test;
+  FillJob& job = test.job;
+  job.bMove = true;
+  job.fillSize = 1024;
+  addSong(job, 2, dir / "A/x.mp3", dir / "out/x.mp3");
+  addSong(job, 1, dir / "B/x.mp3", dir / "out/x.mp3");
+  addSong(job, 1, dir / "C/y.mp3", dir / "out/y.mp3");
+  job.plan = {0, 1, 2};
+  job.planSize = 4;
+  EXPECT_TRUE(job.copyFiles());
+  job.printSummary();
+  const auto skipped = [&](const std::string& song) {
+    return " already exists!\nFile '" + dir / song + " could not be copied!\n";
+  };
+  EXPECT_EQ(test.text(),
+            "bMove is true\n" + copyingLine(1, 3, "x.mp3") +
+                copyingLine(2, 3, "x.mp3") + "File " + dir / "out/x.mp3" +
+                skipped("B/x.mp3") + copyingLine(3, 3, "y.mp3") + "File " +
+                dir / "out/y.mp3" + skipped("C/y.mp3") +
+                summaryLines("0.00390625 / 1  MB (0.3%", 3, 1).substr(1));
+  EXPECT_EQ(listTree(dir.path()),
+            (std::set<std::string>{"A/", "B/", "B/x.mp3", "C/", "C/y.mp3",
+                                   "out/", "out/x.mp3", "out/y.mp3"}));
+  EXPECT_EQ(readText(dir / "out/x.mp3").size(), 2048u);
+  EXPECT_EQ(readText(dir / "out/y.mp3"), "old");
 }
 
 }  // namespace

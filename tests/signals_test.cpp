@@ -1,9 +1,7 @@
-#include "job/interrupt.h"
+#include "os/signals.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,43 +9,13 @@
 #include <cstdlib>
 #include <thread>
 
+#include "child_process.h"
+#include "os/copy.h"
+#include "os/signals_for_tests.h"
 #include "run_output.h"
 #include "test_util.h"
-#include "transfer/file_copy.h"
 
 namespace {
-
-// Starts plinkard with its output going to `outFd`. Whatever the test
-// runner ignored or blocked is not passed on; `blocked` starts out blocked
-// and pending, and SIGHUP ignored when `ignoreHangup`.
-pid_t startPlinkard(std::vector<std::string> args, int outFd, int blocked = 0,
-                    bool ignoreHangup = false) {
-  args.insert(args.begin(), PLINKARD_BINARY);
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (std::string& arg : args) argv.push_back(&arg[0]);
-  argv.push_back(nullptr);
-  const pid_t child = fork();
-  if (child != 0) return child;
-  dup2(outFd, STDOUT_FILENO);
-  // On a busy machine the test, not the copy, should get the processor.
-  setpriority(PRIO_PROCESS, 0, 19);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(s, SIG_DFL);
-  if (ignoreHangup) signal(SIGHUP, SIG_IGN);
-  sigset_t mask;
-  sigemptyset(&mask);
-  if (blocked != 0) sigaddset(&mask, blocked);
-  sigprocmask(SIG_SETMASK, &mask, nullptr);
-  if (blocked != 0) raise(blocked);  // pending until the program unblocks it
-  execv(argv[0], argv.data());
-  _exit(127);
-}
-
-int waitForExit(pid_t child) {
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 // A library of a big song, whose copy takes long enough to be caught, and a
 // small one, made once for all the tests.
@@ -65,19 +33,24 @@ class InterruptTest : public testing::Test {
   int fill(int signal, int blocked = 0, bool ignoreHangup = false) {
     makeDirs(out);
     const int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const pid_t child = startPlinkard(
-        {"-i", library->path(), "-o", out, "-s", "1000", "-l", list}, logFd,
-        blocked, ignoreHangup);
+    ChildOptions options;
+    options.capture = false;
+    options.outputFd = logFd;
+    // On a busy machine the test, not the copy, should get the processor.
+    options.niceness = 19;
+    options.defaultSignals = true;
+    options.pendingSignal = blocked;
+    options.ignoreHangup = ignoreHangup;
+    ChildProcess child({PLINKARD_BINARY, "-i", library->path(), "-o", out, "-s",
+                        "1000", "-l", list},
+                       options);
     close(logFd);
     // Until then; a child that ended stays a zombie, safe to signal.
-    siginfo_t ended = {};
-    while (!pathExists(out + "/big.mp3") &&
-           waitid(P_PID, child, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-           ended.si_pid == 0) {
+    while (!pathExists(out + "/big.mp3") && child.running()) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    kill(child, signal);
-    return waitForExit(child);
+    kill(child.pid(), signal);
+    return child.wait().status;
   }
 
   std::string head() const {
@@ -137,13 +110,15 @@ TEST(InterruptUnit, NotedSignalStopsTheCopyAndTheWait) {
   writeFile(dir / "a.mp3", 10 << 20);
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  raiseInterrupt(SIGINT);
-  EXPECT_EQ(copyFileExclusive(dir / "a.mp3", dir / "b.mp3"), kCopyInterrupted);
+  os::raiseInterrupt(SIGINT);
+  const auto stop = [] { return os::interruptSignal() != 0; };
+  EXPECT_EQ(os::copyFileExclusive(dir / "a.mp3", dir / "b.mp3", stop).status,
+            os::CopyStatus::Interrupted);
   EXPECT_FALSE(pathExists(dir / "b.mp3"));
-  EXPECT_FALSE(waitForInput(fds[0]));
-  clearInterrupt();
+  EXPECT_FALSE(os::waitForInput(fds[0]));
+  os::clearInterrupt();
   close(fds[1]);
-  EXPECT_TRUE(waitForInput(fds[0])) << "the end of input ends the wait";
+  EXPECT_TRUE(os::waitForInput(fds[0])) << "the end of input ends the wait";
   close(fds[0]);
 }
 

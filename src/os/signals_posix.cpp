@@ -1,10 +1,15 @@
-#include "job/interrupt.h"
-
 #include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <initializer_list>
+
+#include "os/signals.h"
+#include "os/signals_for_tests.h"
+
+namespace os {
 
 namespace {
 
@@ -15,6 +20,15 @@ sigset_t handledSignals;
 
 void noteSignal(int signal) {
   if (receivedSignal == 0) receivedSignal = signal;
+}
+
+// Reads the one key or byte that ends a wait, if it comes.
+void readOneByte() {
+  char key;
+  if (waitForInput(STDIN_FILENO) && read(STDIN_FILENO, &key, 1) < 0) {
+    // End of input, a closed descriptor, an error or a signal: no key will
+    // come, and the wait is over as if one had.
+  }
 }
 
 }  // namespace
@@ -54,6 +68,24 @@ bool waitForInput(int fd) {
   return ready;
 }
 
+void waitForKeyPress() {
+  struct termios saved;
+  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved) != 0) {
+    readOneByte();
+    return;
+  }
+  // One key press, without Enter and without echo.
+  struct termios raw = saved;
+  raw.c_lflag &= ~(ICANON | ECHO);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+  readOneByte();
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
+
 void raiseInterrupt(int signal) { noteSignal(signal); }
 
 void clearInterrupt() { receivedSignal = 0; }
+
+}  // namespace os

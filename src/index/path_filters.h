@@ -1,5 +1,5 @@
-#ifndef PLINKARD_INDEX_FILTERS_H_
-#define PLINKARD_INDEX_FILTERS_H_
+#ifndef PLINKARD_INDEX_PATH_FILTERS_H_
+#define PLINKARD_INDEX_PATH_FILTERS_H_
 
 #include <boost/regex.hpp>
 #include <string>
@@ -15,4 +15,4 @@ struct RegexTest {
 
 RegexTest compileRegexTest(const std::string& expression);
 
-#endif  // PLINKARD_INDEX_FILTERS_H_
+#endif  // PLINKARD_INDEX_PATH_FILTERS_H_

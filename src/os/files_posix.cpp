@@ -1,0 +1,240 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "os/files.h"
+
+namespace os {
+
+namespace {
+
+std::error_code lastError() {
+  return std::error_code(errno, std::generic_category());
+}
+
+bool meansMissing(int error) { return error == ENOENT || error == ENOTDIR; }
+
+bool isDotOrDotDot(const char* name) {
+  return name[0] == '.' &&
+         (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+EntryKind kindOf(unsigned char type) {
+  switch (type) {
+    case DT_DIR:
+      return EntryKind::Directory;
+    case DT_REG:
+      return EntryKind::RegularFile;
+    case DT_LNK:
+      return EntryKind::Link;
+    case DT_UNKNOWN:
+      return EntryKind::Unknown;
+    default:
+      return EntryKind::Other;
+  }
+}
+
+// Opens `name` relative to `parent` as a folder to list. A non-folder on
+// the way reads as ENOTDIR too; that is told apart by whether anything is
+// there at all.
+std::error_code openFolder(int parent, const std::string& name, int& fd) {
+  fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) return {};
+  const std::error_code error = lastError();
+  struct stat st;
+  if (error.value() == ENOTDIR && fstatat(parent, name.c_str(), &st, 0) != 0) {
+    return std::error_code(ENOENT, std::generic_category());
+  }
+  return error;
+}
+
+}  // namespace
+
+Descriptor::~Descriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+std::error_code Descriptor::close() {
+  const int result = ::close(fd_);
+  fd_ = -1;
+  return result == 0 ? std::error_code() : lastError();
+}
+
+std::error_code queryPathKind(const std::string& path, PathKind& kind) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    if (meansMissing(error) || error == ENAMETOOLONG || error == ELOOP) {
+      kind = PathKind::Missing;
+      return {};
+    }
+    return std::error_code(error, std::generic_category());
+  }
+  kind = S_ISDIR(st.st_mode)   ? PathKind::Directory
+         : S_ISREG(st.st_mode) ? PathKind::RegularFile
+                               : PathKind::Other;
+  return {};
+}
+
+std::error_code probePath(const std::string& path, bool& exists) {
+  struct stat st;
+  exists = stat(path.c_str(), &st) == 0;
+  if (exists || meansMissing(errno)) return {};
+  return lastError();
+}
+
+std::error_code currentFolder(std::string& text) {
+  std::vector<char> buffer(4096);
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return lastError();
+    buffer.resize(buffer.size() * 2);
+  }
+  text = buffer.data();
+  return {};
+}
+
+std::error_code availableBytes(const std::string& path, uint64_t& bytes) {
+  struct statvfs volume;
+  if (statvfs(path.c_str(), &volume) != 0) return lastError();
+  bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+  return {};
+}
+
+std::error_code createMissingFolders(const std::string& path) {
+  // Up to the deepest folder that is there, then down again creating each.
+  std::vector<std::string> missing;
+  std::string folder = path;
+  struct stat st;
+  while (!folder.empty() && stat(folder.c_str(), &st) != 0) {
+    if (!meansMissing(errno)) {
+      if (missing.empty()) return lastError();
+      break;
+    }
+    missing.push_back(folder);
+    const size_t slash = folder.find_last_not_of('/');
+    const size_t cut = folder.rfind('/', slash);
+    folder = cut == std::string::npos ? "" : folder.substr(0, cut);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (mkdir(it->c_str(), 0777) != 0) {
+      const std::error_code error = lastError();
+      if (stat(it->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return error;
+    }
+  }
+  return {};
+}
+
+size_t raiseOpenFileLimit(size_t wanted) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < wanted) {
+    const rlim_t raised = std::min<rlim_t>(wanted, limit.rlim_max);
+    struct rlimit higher = {raised, limit.rlim_max};
+    if (setrlimit(RLIMIT_NOFILE, &higher) == 0) limit.rlim_cur = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? wanted
+                                         : static_cast<size_t>(limit.rlim_cur);
+}
+
+struct FolderReader::Stream {
+  DIR* dir = nullptr;
+  ~Stream() {
+    if (dir != nullptr) closedir(dir);
+  }
+};
+
+FolderReader::FolderReader() = default;
+FolderReader::~FolderReader() = default;
+FolderReader::FolderReader(FolderReader&& other) noexcept = default;
+FolderReader& FolderReader::operator=(FolderReader&& other) noexcept = default;
+
+std::error_code FolderReader::open(const std::string& path) {
+  FolderReader none;
+  return openEntry(none, path);
+}
+
+std::error_code FolderReader::openEntry(const FolderReader& parent,
+                                        const std::string& name) {
+  const int at = parent.stream_ ? dirfd(parent.stream_->dir) : AT_FDCWD;
+  int fd = -1;
+  if (const std::error_code error = openFolder(at, name, fd)) return error;
+  auto stream = std::make_unique<Stream>();
+  stream->dir = fdopendir(fd);
+  if (stream->dir == nullptr) {
+    const std::error_code error = lastError();
+    ::close(fd);
+    return error;
+  }
+  stream_ = std::move(stream);
+  return {};
+}
+
+std::error_code FolderReader::identify(FileId& id) const {
+  struct stat st;
+  if (fstat(dirfd(stream_->dir), &st) != 0) return lastError();
+  id = FileId{static_cast<uint64_t>(st.st_dev),
+              static_cast<uint64_t>(st.st_ino)};
+  return {};
+}
+
+bool FolderReader::next(const char*& name, EntryKind& kind,
+                        std::error_code& error) {
+  for (;;) {
+    errno = 0;
+    const struct dirent* entry = readdir(stream_->dir);
+    if (entry == nullptr) {
+      if (errno != 0) error = lastError();
+      return false;
+    }
+    if (isDotOrDotDot(entry->d_name)) continue;
+    name = entry->d_name;
+    kind = kindOf(entry->d_type);
+    return true;
+  }
+}
+
+std::error_code FolderReader::statusOf(const char* name, bool follow,
+                                       EntryStatus& status) const {
+  struct stat st;
+  if (fstatat(dirfd(stream_->dir), name, &st,
+              follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+    return lastError();
+  }
+  status.directory = S_ISDIR(st.st_mode);
+  status.regularFile = S_ISREG(st.st_mode);
+  status.size = static_cast<uint64_t>(st.st_size);
+  status.links = static_cast<uint64_t>(st.st_nlink);
+  status.id = FileId{static_cast<uint64_t>(st.st_dev),
+                     static_cast<uint64_t>(st.st_ino)};
+  return {};
+}
+
+std::error_code HeldFolder::hold(const std::string& path) {
+  folder_ = Descriptor(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  return folder_.valid() ? std::error_code() : lastError();
+}
+
+std::error_code HeldFolder::probe(const char* relative, bool& exists) const {
+  struct stat st;
+  const int at = folder_.valid() ? folder_.get() : AT_FDCWD;
+  exists = fstatat(at, relative, &st, 0) == 0;
+  if (exists || meansMissing(errno)) return {};
+  return lastError();
+}
+
+}  // namespace os

@@ -1,0 +1,23 @@
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "job_test_helpers.h"
+#include "run_output.h"
+
+TEST(Summary, NumberFormats) {
+  const std::tuple<uint64_t, uint64_t, std::string> cases[] = {
+      {1022976, 1024000, "999 / 1000  MB (99.9%"},
+      {512, 1024, "0.5 / 1  MB (50%"},
+      {0, 1953125000, "0 / 1.90735e+06  MB (0%"},
+  };
+  for (const auto& [planSize, fillSize, numbers] : cases) {
+    TestJob test;
+    FillJob& job = test.job;
+    job.planSize = planSize;
+    job.fillSize = fillSize;
+    job.printSummary();
+    EXPECT_EQ(test.text(), summaryLines(numbers, 0, 0).substr(1))
+        << "plan " << planSize << " KiB of " << fillSize;
+  }
+}
