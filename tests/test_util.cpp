@@ -6,7 +6,6 @@
 #include <boost/filesystem.hpp>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -95,9 +94,21 @@ std::set<std::string> listTree(const std::string& dir) {
 }
 
 std::string withoutProgressLines(const std::string& text) {
-  static const std::regex progress(
-      R"(\r Scanning\.\.\. [0-9]+ Songs found so far\.)");
-  return std::regex_replace(text, progress, "");
+  static const std::string head = "\r Scanning... ",
+                           tail = " Songs found so far.";
+  std::string result;
+  size_t from = 0;
+  for (size_t at = text.find(head); at != std::string::npos;
+       at = text.find(head, from)) {
+    const size_t digits = at + head.size();
+    const size_t end = text.find_first_not_of("0123456789", digits);
+    const bool whole = end != digits && end != std::string::npos &&
+                       text.compare(end, tail.size(), tail) == 0;
+    const size_t next = whole ? end + tail.size() : digits;
+    result.append(text, from, whole ? at - from : next - from);
+    from = next;
+  }
+  return result.append(text, from, std::string::npos);
 }
 
 std::string banner() {
