@@ -48,7 +48,7 @@ TEST_P(FullTarget, SongThatDoesNotFitLeavesNoTraceAndStaysAvailable) {
   EXPECT_EQ(pathExists(lib + "/" + first), !move);
   EXPECT_TRUE(pathExists(lib + "/" + second));
   EXPECT_EQ(readText(list), aFirst ? "700\"a.mp3\n" : "710\"b.mp3\n");
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2) << "a planned song was not transferred";
   EXPECT_EQ(run.out, echoLines(lib, out) + newListLines(list) +
                          (move ? "bMove ist true\n" : "") + kDefaultFilter +
                          scanLines(2) + planLines("0.137", move) +
@@ -89,7 +89,7 @@ TEST(FaultRun, WhatTheUserMayNotReadOrWriteIsReported) {
                                    "/ 2: a.mp3\n" +
                                        refused) +
                          summaryLines("0.0078125 / 10  MB (0%", 2, 1));
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2) << "a planned song was not transferred";
 
   chmod((lib + "/a.mp3").c_str(), 0644);
   chmod(out.c_str(), 0755);
@@ -102,7 +102,7 @@ TEST(FaultRun, WhatTheUserMayNotReadOrWriteIsReported) {
                          planLines("0", false) + "Copying file 1 / 1: a.mp3\n" +
                          refused + "The UsedList-File can't be written!\n" +
                          summaryLines("0.00292969 / 10  MB (0%", 1, 0));
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, 2) << "a planned song was not transferred";
   EXPECT_EQ(readText(list), "5\"b.mp3\n");
   EXPECT_EQ(listTree(out), std::set<std::string>{"b.mp3"});
   EXPECT_EQ(listTree(lib), (std::set<std::string>{"a.mp3", "b.mp3"}));

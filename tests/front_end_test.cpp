@@ -89,6 +89,8 @@ TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
     Move files instead of copying. Use with care!
 -v
     Be verbose, ie. print debug output.
+-n
+    Dry run: show what would be copied or moved, and change nothing.
 )");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
@@ -221,4 +223,29 @@ TEST(OptionValues, NamingModeFromText) {
   for (const auto& c : cases) {
     EXPECT_EQ(namingModeFromText(c.text), c.expected) << "input: " << c.text;
   }
+}
+
+// A dry run of a move with a used-songs list: the plan is made and shown,
+// and nothing on disk changes, the list and the source included.
+TEST(FrontEnd, DryRunShowsThePlanAndChangesNothing) {
+  TempDir dir;
+  writeFile(dir / "lib/Rock/a.mp3", 1 << 20);
+  writeText(dir / "used", "7\"other.mp3\n");
+  makeDirs(dir / "out");
+  const std::set<std::string> before = listTree(dir.path());
+  const RunResult run = runBinary({"-i", "lib", "-o", "out", "-s", "2", "-d",
+                                   "1", "-l", "used", "-m", "-n"},
+                                  RunOptions{dir.path(), "", true, false});
+  EXPECT_EQ(run.out,
+            echoLines("lib", "out") + kMirrored + "Used songs list: used\n" +
+                "bMove ist true\n" + kDefaultFilter + scanLines(1) +
+                "End of Used List reached. 1 Entries were read.\n"
+                "Done. 0 entries were removed from the song list.\n"
+                "Creating a plan to fill...\nMost efficient combination: 0.5\n"
+                "Dry run, nothing changes on disk:\nWould move " +
+                dir / "lib/Rock/a.mp3" + " to out/Rock/a.mp3\n" +
+                summaryLines("1 / 2  MB (50%", 1, 0));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(listTree(dir.path()), before);
+  EXPECT_EQ(readText(dir / "used"), "7\"other.mp3\n");
 }

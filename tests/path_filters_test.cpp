@@ -32,7 +32,8 @@ TEST(PathFilters, KeepReversedSurvivorsAndReportBadExpressions) {
           {"^rock", "", {"Rock/c.mp3"}, "", 3},
           {"rock", "^pop/", {"Rock/c.mp3", "/Rock/a.mp3"}, "", 2},
           {"", "b\\.MP3$", passed, "", 1},
-          {"rock", "[", passed, failures, 1},
+          // An exclude expression that does not compile keeps every song out.
+          {"rock", "[", {}, failures, 4},
       };
   for (const auto& [include, exclude, survivors, messages, count] : cases) {
     TestJob test;
@@ -75,4 +76,18 @@ TEST(FaultFilter, RunawayExpressionEndsWithTheFilterMessage) {
                 name + "': " + why +
                 "\nFiltering done, 1 songs didn't pass.\n" + nothingToCopy(1));
   EXPECT_EQ(run.status, 0);
+}
+
+TEST(PathFilters, ExcludeThatDoesNotCompileMovesNothing) {
+  TempDir dir;
+  writeFile(dir / "lib/a.mp3", 0);
+  const RunResult run = runBinary(
+      {"-i", dir / "lib/", "-o", dir.path(), "-s", "1", "-ex", "(", "-m"});
+  EXPECT_EQ(run.out.substr(run.out.find("Processing index...\n")),
+            "Processing index...\nRegular expression '(' on couldn't be "
+            "applied to string 'a.mp3': " +
+                compileRegexTest("(").compileError +
+                "\nFiltering done, 1 songs didn't pass.\n" + nothingToCopy(1));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(pathExists(dir / "lib/a.mp3"));
 }

@@ -249,3 +249,47 @@ TEST(FaultNames, AwkwardNamesAndDepthsAreCopiedAndListed) {
   EXPECT_FALSE(os::removeFile(bottom + "/deep.mp3"));
   std::system(("rm -rf " + lib + "/d").c_str());
 }
+
+// A and its subfolder are given again and the player lies inside A; B holds
+// a hard link to one of A's songs and a link to another. Each song must be
+// indexed once, by the first input that reaches it, and the player's own
+// songs never.
+TEST(ScanRun, EachFileOnceAndNeverThePlayersOwnSongs) {
+  TempDir dir;
+  const std::string a = dir / "A", b = dir / "B", player = dir / "A/player";
+  writeFile(a + "/a.mp3", 1 << 10);
+  writeFile(a + "/x.mp3", 2 << 10);
+  writeFile(a + "/sub/s.mp3", 3 << 10);
+  writeFile(player + "/old.mp3", 4 << 10);
+  makeDirs(b);
+  ASSERT_EQ(link((a + "/a.mp3").c_str(), (b + "/h.mp3").c_str()), 0);
+  ASSERT_EQ(symlink((a + "/x.mp3").c_str(), (b + "/l.mp3").c_str()), 0);
+  const std::vector<std::string> args = {"-i", a,    "-i", a + "/sub/", "-i",
+                                         b,    "-i", a,    "-o",        player,
+                                         "-s", "1",  "-d", "1"};
+  std::vector<std::string> dryRun = args;
+  dryRun.insert(dryRun.end(), {"-v", "-n"});
+  const RunResult preview = runBinary(dryRun);
+  for (const std::string& skipped :
+       {"the output directory: " + player,
+        "directory scanned already: " + a + "/sub/",
+        "directory scanned already: " + a,
+        "file indexed already: " + b + "/h.mp3",
+        "file indexed already: " + b + "/l.mp3"}) {
+    EXPECT_NE(preview.out.find("\nSkipping " + skipped + "\n"),
+              std::string::npos)
+        << skipped;
+  }
+  std::vector<std::string> move = args;
+  move.emplace_back("-m");
+  const RunResult run = runBinary(move);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("\n\n3 files found!\n"), std::string::npos) << run.out;
+  EXPECT_EQ(listTree(player), (std::set<std::string>{"a.mp3", "old.mp3", "sub/",
+                                                     "sub/s.mp3", "x.mp3"}));
+  EXPECT_EQ(listTree(a),
+            (std::set<std::string>{"player/", "player/a.mp3", "player/old.mp3",
+                                   "player/sub/", "player/sub/s.mp3",
+                                   "player/x.mp3", "sub/"}));
+  EXPECT_EQ(readText(b + "/h.mp3").size(), 1u << 10);
+}

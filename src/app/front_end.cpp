@@ -96,6 +96,10 @@ const Option kOptions[] = {
        job.setUsedList(true, true, value);
        job.printLine("Used songs list: ", value);
      }},
+    {"-n", false,
+     [](FillJob& job, const std::string&, OptionResult&) {
+       job.setDryRun(true);
+     }},
     {"-d", true,
      [](FillJob& job, const std::string& value, OptionResult&) {
        job.setNamingMode(namingModeFromText(value.c_str()));
@@ -131,11 +135,21 @@ void prepareRun(FillJob& job) {
   stopIfInterrupted(job);
 }
 
-[[noreturn]] void runStages(FillJob& job, bool waitAtExit) {
-  prepareRun(job);
+// The transfer, or what it would do, and the used-songs list.
+void transfer(FillJob& job) {
+  if (job.bDryRun) {
+    job.printLine("Dry run, nothing changes on disk:");
+    job.describePlan();
+    return;
+  }
   job.printLine("Copying files...");
   job.copyFiles();
   job.writeUsedList();
+}
+
+[[noreturn]] void runStages(FillJob& job, bool waitAtExit) {
+  prepareRun(job);
+  transfer(job);
   // From the copy on, an interrupt still lets the list and the summary
   // record what was transferred.
   const int signal = os::interruptSignal();
@@ -143,7 +157,7 @@ void prepareRun(FillJob& job) {
   job.printLine();
   job.printSummary();
   if (signal != 0) exitProgram(job.output(), 128 + signal, false);
-  exitProgram(job.output(), 0, waitAtExit);
+  exitProgram(job.output(), job.runStatus(), waitAtExit);
 }
 
 }  // namespace

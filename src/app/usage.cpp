@@ -35,6 +35,8 @@ void printUsage(std::ostream& out) {
     Move files instead of copying. Use with care!
 -v
     Be verbose, ie. print debug output.
+-n
+    Dry run: show what would be copied or moved, and change nothing.
 )";
   out << kUsage << std::flush;
 }

@@ -47,6 +47,10 @@ bool meansMissing(const std::error_code& error) {
 
 }  // namespace
 
+FolderScan::FolderScan(FillJob& job) : job_(job) {
+  haveOutput_ = job.outputFolder.held() && !job.outputFolder.identify(output_);
+}
+
 void FolderScan::scan(const std::string& folderText, std::string baseText) {
   if (baseText.empty()) {
     baseText = folderText;
@@ -105,7 +109,34 @@ bool FolderScan::open(Level& level, const os::FolderReader* parent,
     job_.printLine("Skipping directory loop: ", level.text);
     return false;
   }
-  return true;
+  return isNew(level);
+}
+
+bool FolderScan::isNew(const Level& level) {
+  const char* skipped = nullptr;
+  if (haveOutput_ && level.id == output_) {
+    skipped = "Skipping the output directory: ";
+  } else if (!folders_.insert(level.id).second) {
+    skipped = "Skipping directory scanned already: ";
+  }
+  if (skipped != nullptr && job_.bVerbose) job_.printLine(skipped, level.text);
+  return skipped == nullptr;
+}
+
+bool FolderScan::isNewFile(const os::EntryStatus& status, bool throughLink) {
+  if (!trackingFiles_ && (throughLink || status.links > 1)) {
+    trackingFiles_ = true;
+    seenFiles_.insert(songIds_.begin(), songIds_.end());
+    songIds_ = {};
+  }
+  if (!trackingFiles_) {
+    songIds_.push_back(status.id);
+    return true;
+  }
+  if (seenFiles_.insert(status.id).second) return true;
+  if (job_.bVerbose)
+    job_.printLine("Skipping file indexed already: ", entryText_);
+  return false;
 }
 
 void FolderScan::step() {
@@ -143,7 +174,7 @@ void FolderScan::visit(size_t depth, const char* name, os::EntryKind kind) {
         job_.printLine("**********");
         return;
       }
-      accept(status.size, depth);
+      accept(status, depth, false);
       return;
     case os::EntryKind::Link:
     case os::EntryKind::Unknown:
@@ -173,13 +204,16 @@ void FolderScan::visitLinked(size_t depth, const char* name) {
       enter(entryText_, &levels_[depth].reader, name);
     }
   } else if (status.regularFile) {
-    if (matchesFilter(job_.filters, name)) accept(status.size, depth);
+    if (matchesFilter(job_.filters, name)) accept(status, depth, true);
   } else {
     job_.printLine("WTF is this? ", entryText_);
   }
 }
 
-void FolderScan::accept(uint64_t sizeBytes, size_t depth) {
+void FolderScan::accept(const os::EntryStatus& status, size_t depth,
+                        bool throughLink) {
+  if (!isNewFile(status, throughLink)) return;
+  const uint64_t sizeBytes = status.size;
   const size_t baseLength = depth == 0 ? firstBase_.size() : deepBase_.size();
   SongIndex& songs = job_.songs;
   songs.emplace_back();

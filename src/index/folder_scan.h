@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "os/file_id.h"
@@ -17,9 +18,15 @@ class FillJob;
 // own rather than on the call stack, so the depth is bounded only by the
 // open descriptors it allows and by the length of a path's text; a folder
 // beyond either is reported and skipped.
+//
+// One FolderScan serves every input folder of a run, so that it can take
+// each file and folder once: a folder it listed already, or the job's output
+// folder, is not entered, and a file it indexed already (through a link or
+// another hard link) is not indexed again.
 class FolderScan {
  public:
-  explicit FolderScan(FillJob& job) : job_(job) {}
+  // Learns the id of the job's held output folder, if there is one.
+  explicit FolderScan(FillJob& job);
 
   // Scans `folderText` and every folder below it, appending the accepted
   // songs to the job's index. `baseText` decides how much of each path is
@@ -46,8 +53,10 @@ class FolderScan {
   void step();
   void visit(size_t depth, const char* name, os::EntryKind kind);
   void visitLinked(size_t depth, const char* name);
-  void accept(uint64_t sizeBytes, size_t depth);
+  void accept(const os::EntryStatus& status, size_t depth, bool throughLink);
   bool onCurrentPath(const os::FileId& id) const;
+  bool isNew(const Level& level);
+  bool isNewFile(const os::EntryStatus& status, bool throughLink);
   void reportUnreadable(const std::string& text,
                         const std::error_code& error) const;
 
@@ -56,6 +65,17 @@ class FolderScan {
   std::string firstBase_;  // cut off the paths of the top folder's entries
   std::string deepBase_;   // cut off every deeper path
   std::string entryText_;  // the absolute text of the entry at hand
+
+  bool haveOutput_ = false;
+  os::FileId output_;
+  std::unordered_set<os::FileId, os::FileIdHash> folders_;  // listed ones
+  // The ids of the songs indexed so far. A file can come again only through
+  // a link or as one of several hard links; until the first such file they
+  // are only collected, then they go into a set that every later file is
+  // looked up in.
+  std::vector<os::FileId> songIds_;
+  std::unordered_set<os::FileId, os::FileIdHash> seenFiles_;
+  bool trackingFiles_ = false;
 };
 
 #endif  // PLINKARD_INDEX_FOLDER_SCAN_H_

@@ -18,18 +18,33 @@ RegexTest compileRegexTest(const std::string& expression) {
   return test;
 }
 
-bool FillJob::matchesRegex(std::string_view text, const RegexTest& test) const {
+namespace {
+
+enum class Search { Match, NoMatch, Failed };
+
+// Searches `text` with `test`'s expression; a failure is reported on
+// `job`'s output.
+Search search(const FillJob& job, std::string_view text,
+              const RegexTest& test) {
   std::string failure = test.compileError;
   if (failure.empty()) {
     try {
-      return boost::regex_search(text.begin(), text.end(), test.compiled);
+      return boost::regex_search(text.begin(), text.end(), test.compiled)
+                 ? Search::Match
+                 : Search::NoMatch;
     } catch (const std::exception& e) {
       failure = e.what();
     }
   }
-  printLine("Regular expression '", test.expression,
-            "' on couldn't be applied to string '", text, "': ", failure);
-  return false;
+  job.printLine("Regular expression '", test.expression,
+                "' on couldn't be applied to string '", text, "': ", failure);
+  return Search::Failed;
+}
+
+}  // namespace
+
+bool FillJob::matchesRegex(std::string_view text, const RegexTest& test) const {
+  return search(*this, text, test) == Search::Match;
 }
 
 bool FillJob::applyRegexFilters() {
@@ -45,8 +60,10 @@ bool FillJob::applyRegexFilters() {
   for (size_t i = songs.size(); i-- > 0 && os::interruptSignal() == 0;) {
     const std::string_view text = songs[i].relativePath();
     bool pass = includeRegex.empty() || matchesRegex(text, include);
-    if (pass && !excludeRegex.empty() && matchesRegex(text, exclude)) {
-      pass = false;
+    // An exclude expression that cannot tell keeps the song out: a run with
+    // -m must never move what the user meant to keep.
+    if (pass && !excludeRegex.empty()) {
+      pass = search(*this, text, exclude) == Search::NoMatch;
     }
     passes[i] = pass;
   }

@@ -3,9 +3,10 @@
 #include "os/signals.h"
 
 void FillJob::scanInputDirs() {
+  FolderScan scan(*this);
   for (const boost::filesystem::path& dir : inputDirs) {
     if (os::interruptSignal() != 0) break;
-    scanDir(dir.native(), "");
+    scan.scan(dir.native(), "");
   }
   printLine();
   if (os::interruptSignal() != 0) return;

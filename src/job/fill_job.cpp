@@ -122,6 +122,8 @@ bool FillJob::setMove(bool move) {
   return true;
 }
 
+void FillJob::setDryRun(bool dryRun) { bDryRun = dryRun; }
+
 void FillJob::reportInterrupt() {
   if (interruptReported) return;
   printLine("Interrupted!");

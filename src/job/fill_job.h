@@ -11,6 +11,7 @@
 
 #include "index/progress.h"
 #include "index/song_entry.h"
+#include "os/files.h"
 #include "plan/fill_plan.h"
 
 struct RegexTest;
@@ -64,10 +65,12 @@ class FillJob {
   void setVerbose(bool verbose);
   // Prints "bMove ist true" or "bMove ist false".
   bool setMove(bool move);
+  // A dry run plans as usual, then only says what it would transfer.
+  void setDryRun(bool dryRun);
 
   // --- Validation (job/validate.cpp). Prints the first missing setting and
-  // returns false, or adds the default ".mp3" filter and returns true when
-  // the output folder exists.
+  // returns false, or adds the default ".mp3" filter, holds the output
+  // folder in outputFolder and returns true when the output folder exists.
   bool validate();
 
   // --- Scan (index/scan.cpp, index/folder_scan.cpp).
@@ -75,7 +78,10 @@ class FillJob {
   // extension is in `filters`, in listing order, depth first; then prints an
   // empty line and "<count> files found!" (not after an interrupt). Missing
   // folders, unreadable folders and entries, link loops and files whose size
-  // cannot be read are reported and skipped; nothing fails the scan.
+  // cannot be read are reported and skipped; nothing fails the scan. Each
+  // file and folder is taken once, by its first path in the order of the
+  // input folders, and the output folder is never entered (verbose runs say
+  // what they skipped).
   void scanInputDirs();
   // Scans one folder and what is below it; `baseText` decides how much of
   // each path is cut off to form the relative path (empty: the folder).
@@ -146,9 +152,16 @@ class FillJob {
   // folders; prints why it did not (the folder, an existing target, a failed
   // copy or removal). A partial target is removed.
   CopyOutcome copySong(const SongEntry& entry);
+  // The dry run's stand-in for copyFiles: a line per planned song saying
+  // what would be done ("Would copy <source> to <target>", or move), or the
+  // empty plan's notice. Changes nothing on disk.
+  void describePlan() const;
   // Prints the two closing lines: the plan's share of the fill size, and the
   // counts of candidates and of transferred songs.
   void printSummary() const;
+  // The exit status of a run that ended normally: 2 when a planned song was
+  // not transferred, else 0 (a dry run transfers nothing and is 0).
+  int runStatus() const;
   // Prints "Interrupted!" the first time it is called.
   void reportInterrupt();
 
@@ -169,6 +182,10 @@ class FillJob {
   std::string usedListPath;
   std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
+  bool bDryRun = false;
+
+  // The output folder, held from validation on.
+  os::HeldFolder outputFolder;
 
   // Positions in `songs` of the planned songs whose copy is complete, in
   // plan order. Only these count as transferred.

@@ -18,5 +18,7 @@ bool FillJob::validate() {
     printLine("Output directory ", outputDir.native(), " does not exist!");
     return false;
   }
+  // Without it the stages fall back to the folder's path.
+  outputFolder.hold(outputDir.native());
   return true;
 }

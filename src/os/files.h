@@ -96,6 +96,9 @@ class HeldFolder {
   std::error_code hold(const std::string& path);
   bool held() const { return folder_.valid(); }
 
+  // The id of the held folder.
+  std::error_code identify(FileId& id) const;
+
   // Whether something exists at `relative` below the folder (links
   // followed), or at `relative` as a path of its own when nothing is held.
   // Nothing there, or a non-folder on the way, is `exists` false.

@@ -54,6 +54,18 @@ std::error_code openFolder(int parent, const std::string& name, int& fd) {
   return error;
 }
 
+FileId idOf(const struct stat& st) {
+  return FileId{static_cast<uint64_t>(st.st_dev),
+                static_cast<uint64_t>(st.st_ino)};
+}
+
+std::error_code identifyDescriptor(int fd, FileId& id) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) return lastError();
+  id = idOf(st);
+  return {};
+}
+
 }  // namespace
 
 Descriptor::~Descriptor() {
@@ -185,11 +197,7 @@ std::error_code FolderReader::openEntry(const FolderReader& parent,
 }
 
 std::error_code FolderReader::identify(FileId& id) const {
-  struct stat st;
-  if (fstat(dirfd(stream_->dir), &st) != 0) return lastError();
-  id = FileId{static_cast<uint64_t>(st.st_dev),
-              static_cast<uint64_t>(st.st_ino)};
-  return {};
+  return identifyDescriptor(dirfd(stream_->dir), id);
 }
 
 bool FolderReader::next(const char*& name, EntryKind& kind,
@@ -219,14 +227,17 @@ std::error_code FolderReader::statusOf(const char* name, bool follow,
   status.regularFile = S_ISREG(st.st_mode);
   status.size = static_cast<uint64_t>(st.st_size);
   status.links = static_cast<uint64_t>(st.st_nlink);
-  status.id = FileId{static_cast<uint64_t>(st.st_dev),
-                     static_cast<uint64_t>(st.st_ino)};
+  status.id = idOf(st);
   return {};
 }
 
 std::error_code HeldFolder::hold(const std::string& path) {
   folder_ = Descriptor(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   return folder_.valid() ? std::error_code() : lastError();
+}
+
+std::error_code HeldFolder::identify(FileId& id) const {
+  return identifyDescriptor(folder_.get(), id);
 }
 
 std::error_code HeldFolder::probe(const char* relative, bool& exists) const {

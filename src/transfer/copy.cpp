@@ -16,13 +16,15 @@ std::string folderOf(const std::string& target) {
   return end == std::string::npos ? "/" : target.substr(0, end + 1);
 }
 
+const char kNothingToCopy[] =
+    "There are no songs to copy! Did you forget to create an index or to "
+    "create a choice?";
+
 }  // namespace
 
 bool FillJob::copyFiles() {
   if (plan.empty()) {
-    printLine(
-        "There are no songs to copy! Did you forget to create an index or to "
-        "create a choice?");
+    printLine(kNothingToCopy);
     return false;
   }
   printLine("bMove is ", bMove ? "true" : "false");
@@ -41,6 +43,18 @@ bool FillJob::copyFiles() {
     if (outcome != CopyOutcome::Failed) transferred.push_back(plan[i]);
   }
   return true;
+}
+
+void FillJob::describePlan() const {
+  if (plan.empty()) {
+    printLine(kNothingToCopy);
+    return;
+  }
+  for (uint32_t position : plan) {
+    const SongEntry& song = songs[position];
+    printLine(bMove ? "Would move " : "Would copy ", song.sourcePath.native(),
+              " to ", song.targetPath.native());
+  }
 }
 
 FillJob::CopyOutcome FillJob::copySong(const SongEntry& entry) {

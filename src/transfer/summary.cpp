@@ -21,3 +21,7 @@ void FillJob::printSummary() const {
   printLine(songs.size(), " files were processed, ", transferred.size(),
             " files werde copied.");
 }
+
+int FillJob::runStatus() const {
+  return !bDryRun && transferred.size() < plan.size() ? 2 : 0;
+}
