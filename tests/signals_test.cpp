@@ -111,8 +111,11 @@ TEST(InterruptUnit, NotedSignalStopsTheCopyAndTheWait) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   os::raiseInterrupt(SIGINT);
-  const auto stop = [] { return os::interruptSignal() != 0; };
-  EXPECT_EQ(os::copyFileExclusive(dir / "a.mp3", dir / "b.mp3", stop).status,
+  os::CopyOptions options;
+  options.stop = [] { return os::interruptSignal() != 0; };
+  EXPECT_EQ(os::copyFileExclusive(dir / "a.mp3", os::HeldFolder(),
+                                  dir / "b.mp3", options)
+                .status,
             os::CopyStatus::Interrupted);
   EXPECT_FALSE(pathExists(dir / "b.mp3"));
   EXPECT_FALSE(os::waitForInput(fds[0]));

@@ -1,7 +1,10 @@
 #include "usedlist/used_list.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "job_test_helpers.h"
@@ -72,6 +75,44 @@ TEST(UsedList, WriterAppendsALinePerTransferredSong) {
                                      std::string("0/\"/odd?name.mp3|4882/\"/") +
                                      longName + "|");
   }
+}
+
+// A list on a volume that has room for only part of the lines keeps every
+// whole line that fits and says how many songs are left out.
+TEST(UsedList, WriterOnAFullVolumeKeepsTheWholeLinesThatFit) {
+  TempDir dir;
+  const std::string volume = dir / "volume";
+  makeDirs(volume);
+  if (mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+  }
+  writeFile(volume + "/filler", 60 << 10);  // one page of 4 KiB is left
+  TestJob test;
+  FillJob& job = test.job;
+  job.bWriteUsedList = true;
+  job.usedListPath = volume + "/used";
+  for (uint32_t i = 0; i < 300; ++i) {
+    addSong(job, 1000 + i, "/m/song-number-" + std::to_string(i) + ".mp3");
+    job.transferred.push_back(i);
+  }
+  EXPECT_FALSE(job.writeUsedList());
+  const std::string text = readText(job.usedListPath);
+  umount2(volume.c_str(), MNT_DETACH);
+  const size_t lines =
+      static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+  ASSERT_GT(lines, 0u);
+  EXPECT_EQ(text.back(), '\n') << "no line may be cut short";
+  std::string expected;
+  for (size_t i = 0; i < lines; ++i) {
+    expected +=
+        usedListLine(1000 + i, "song-number-" + std::to_string(i) + ".mp3");
+  }
+  EXPECT_EQ(text, expected);
+  EXPECT_EQ(test.text(), "Can't write /m/song-number-" + std::to_string(lines) +
+                             ".mp3 to used-list: No space left on device\n" +
+                             std::to_string(300 - lines) +
+                             " of 300 songs could not be listed; a later run "
+                             "may pick them again.\n");
 }
 
 TEST(FaultList, EndlessLineKeepsOnlyTheStartOfItsName) {

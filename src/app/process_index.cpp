@@ -2,6 +2,7 @@
 
 bool FillJob::processIndex() {
   readUsedList();
+  removeSongsTooLargeForTarget();
   for (SongEntry& song : songs) makeTargetPath(song);
   removeExistingTargets();
   applyRegexFilters();

@@ -224,6 +224,7 @@ void FolderScan::accept(const os::EntryStatus& status, size_t depth,
   // A file of 4 TiB or more gets the largest size rather than a wrapped one.
   song.sizeKiB =
       static_cast<uint32_t>(std::min<uint64_t>(sizeBytes >> 10, UINT32_MAX));
+  song.sizeBytes = sizeBytes;
   if (job_.scanProgress.due()) {
     job_.output() << "\r Scanning... " << songs.size() << " Songs found so far."
                   << std::flush;

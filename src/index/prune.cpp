@@ -1,47 +1,148 @@
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "index/fat_names.h"
 #include "job/fill_job.h"
+#include "job/paths.h"
 #include "os/files.h"
 #include "os/signals.h"
 
 namespace {
 
-// The part of `target` below the folder `outputText`, or npos when the
-// target does not lie below it.
-size_t relativeStart(const std::string& outputText, const std::string& target) {
-  if (outputText.empty() ||
-      target.compare(0, outputText.size(), outputText) != 0) {
-    return std::string::npos;
+// What a file system that ignores case could take for `name`, as one text:
+// ASCII letters in lower case and every other character as one mark. Two
+// names it could take for each other have equal keys; names with equal keys
+// may still differ, which costs only a lookup.
+std::string caseKey(std::string_view name) {
+  std::string key;
+  key.reserve(name.size());
+  for (size_t i = 0; i < name.size();) {
+    const size_t length = std::max<size_t>(utf8Length(name.substr(i)), 1);
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    key += length > 1             ? '\x80'
+           : c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a')
+                                  : char(c);
+    i += length;
   }
-  size_t rest = outputText.size();
-  while (rest < target.size() && target[rest] == '/') ++rest;
-  const bool separated = rest > outputText.size() || outputText.back() == '/';
-  return rest < target.size() && separated ? rest : std::string::npos;
+  return key;
 }
+
+bool hasNonAscii(std::string_view name) {
+  return std::any_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) >= 0x80;
+  });
+}
+
+// Looks targets up below the output folder, listing each folder that
+// targets fall in once. A listing may rule a name out, never in: where it
+// holds a name the file system could take for the target's, where it cannot
+// be read, and for names it cannot speak for, the target itself is looked
+// up. The first target of every listed folder is looked up too, so that a
+// folder that can be listed but not searched is noticed.
+class TargetLookup {
+ public:
+  TargetLookup(const os::HeldFolder& output, const TargetVolume& volume)
+      : output_(output), volume_(volume) {}
+
+  std::error_code lookUp(const char* relative, bool& exists) {
+    const std::string_view text(relative);
+    const size_t slash = text.rfind('/');
+    const std::string_view name =
+        slash == std::string_view::npos ? text : text.substr(slash + 1);
+    Folder& folder = folderOf(slash == std::string_view::npos
+                                  ? ""
+                                  : std::string(text.substr(0, slash)));
+    if (folder.state == State::Absent) {
+      exists = false;
+      return {};
+    }
+    if (folder.state == State::Listed && folder.trusted &&
+        !mustLookUp(folder, name) && !folder.holds(name)) {
+      exists = false;
+      return {};
+    }
+    const std::error_code error = output_.probe(relative, exists);
+    if (folder.state == State::Listed && !folder.trusted) {
+      folder.trusted = !error;
+      if (error) folder.state = State::LookEach;
+    }
+    return error;
+  }
+
+ private:
+  enum class State { Absent, Listed, LookEach };
+  struct Folder {
+    State state = State::LookEach;
+    bool ignoreCase = false;
+    bool caseFolded = false;  // by a folder flag, with Unicode rules
+    bool trusted = false;
+    std::vector<std::string> keyTexts;          // what `keys` point into
+    std::unordered_set<std::string_view> keys;  // of the listed names
+
+    bool holds(std::string_view name) const {
+      return ignoreCase ? keys.count(caseKey(name)) != 0
+                        : keys.count(name) != 0;
+    }
+  };
+
+  Folder& folderOf(const std::string& relative) {
+    auto found = folders_.find(relative);
+    if (found != folders_.end()) return found->second;
+    Folder& folder = folders_[relative];
+    if (volume_.listing == TargetVolume::Listing::None) return folder;
+    os::FolderNames listed;
+    const std::error_code error = output_.listNames(relative, listed);
+    if (error == std::errc::no_such_file_or_directory ||
+        error == std::errc::not_a_directory) {
+      folder.state = State::Absent;
+    } else if (!error) {
+      folder.state = State::Listed;
+      folder.caseFolded = listed.caseFolded;
+      folder.ignoreCase = listed.caseFolded ||
+                          volume_.listing == TargetVolume::Listing::IgnoreCase;
+      folder.keyTexts = std::move(listed.names);
+      for (std::string& name : folder.keyTexts) {
+        if (folder.ignoreCase) name = caseKey(name);
+      }
+      folder.keys.insert(folder.keyTexts.begin(), folder.keyTexts.end());
+    }
+    return folder;
+  }
+
+  // Names a listing cannot rule out: too long for the file system (its
+  // lookup fails), a possible short alias of another file, or a name that a
+  // folder with Unicode case rules may take for a listed one.
+  bool mustLookUp(const Folder& folder, std::string_view name) const {
+    return name.size() > 255 || name.size() > volume_.nameMax ||
+           (volume_.shortNames && name.find('~') != std::string_view::npos) ||
+           (folder.caseFolded && hasNonAscii(name));
+  }
+
+  const os::HeldFolder& output_;
+  const TargetVolume& volume_;
+  std::unordered_map<std::string, Folder> folders_;
+};
 
 }  // namespace
 
 bool FillJob::removeExistingTargets() {
-  // Targets are looked up relative to the open output folder, which spares
-  // the kernel the walk down the output folder's own path for every song.
   const std::string& outputText = outputDir.native();
-  os::HeldFolder outputFolder;
-  outputFolder.hold(outputText);
+  TargetLookup lookup(outputFolder, target);
   // remove_if keeps the order of the songs it keeps and decides the songs
   // one after another, so the messages come in index order.
   auto kept =
       std::remove_if(songs.begin(), songs.end(), [&](const SongEntry& song) {
         if (os::interruptSignal() != 0) return false;
-        const std::string& target = song.targetPath.native();
-        const size_t start = relativeStart(outputText, target);
+        const std::string& path = song.targetPath.native();
+        const size_t start = relativeStart(outputText, path);
         bool exists = false;
         const std::error_code error =
             outputFolder.held() && start != std::string::npos
-                ? outputFolder.probe(target.c_str() + start, exists)
-                : os::probePath(target, exists);
+                ? lookup.lookUp(path.c_str() + start, exists)
+                : os::probePath(path, exists);
         if (error) {
-          printLine("Can't check whether ", target,
-                    " exists: ", error.message());
+          printLine("Can't check whether ", path, " exists: ", error.message());
         }
         return exists || error;
       });

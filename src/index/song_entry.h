@@ -19,6 +19,8 @@ struct SongEntry {
   uint32_t sizeKiB = 0;
   // Where the song goes in the output folder; empty until target naming.
   boost::filesystem::path targetPath;
+  // The file size in bytes, for what the song takes on the target.
+  uint64_t sizeBytes = 0;
 
   // The path below the scan base, e.g. "Rock/song.mp3" or "/top.mp3".
   std::string_view relativePath() const {

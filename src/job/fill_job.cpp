@@ -59,6 +59,7 @@ bool FillJob::setFillSize(uint64_t megabytes, bool all) {
     printLine(available >> 20, " MB free on target filesystem.");
     printLine("We are going to fill all free space on the target filesystem!");
     fillSize = available >> 10;
+    bFillAll = true;
     return true;
   }
   // Counts from 2^54 MB on do not fit in 64 bits of KiB.
@@ -67,6 +68,7 @@ bool FillJob::setFillSize(uint64_t megabytes, bool all) {
     return false;
   }
   fillSize = megabytes * 1024;
+  bFillAll = false;
   return true;
 }
 

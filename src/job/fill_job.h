@@ -11,7 +11,8 @@
 
 #include "index/progress.h"
 #include "index/song_entry.h"
-#include "os/files.h"
+#include "job/target_volume.h"
+#include "os/held_folder.h"
 #include "plan/fill_plan.h"
 
 struct RegexTest;
@@ -70,7 +71,8 @@ class FillJob {
 
   // --- Validation (job/validate.cpp). Prints the first missing setting and
   // returns false, or adds the default ".mp3" filter, holds the output
-  // folder in outputFolder and returns true when the output folder exists.
+  // folder in outputFolder, learns its file system in `target` and returns
+  // true when the output folder exists.
   bool validate();
 
   // --- Scan (index/scan.cpp, index/folder_scan.cpp).
@@ -88,11 +90,17 @@ class FillJob {
   void scanDir(const std::string& folderText, std::string baseText);
 
   // --- Index processing (app/process_index.cpp): the used-songs list, the
-  // target names, pruning and the path filters, in that order. True.
+  // songs the target cannot hold, the target names, pruning and the path
+  // filters, in that order. True.
   bool processIndex();
 
-  // Sets entry.targetPath from outputDir and namingMode (index/naming.cpp).
-  // Touches nothing else, on disk or in the job.
+  // On a target that holds no file of 4 GiB or more, drops every such song
+  // with a line naming it (index/naming.cpp).
+  void removeSongsTooLargeForTarget();
+
+  // Sets entry.targetPath from outputDir and namingMode (index/naming.cpp);
+  // on a FAT-family target every element below outputDir is mapped to a
+  // name it accepts. Touches nothing else, on disk or in the job.
   void makeTargetPath(SongEntry& entry) const;
   // Drops every song whose target exists, keeping the order of the others
   // (index/prune.cpp). A target that cannot be looked up is reported ("Can't
@@ -129,10 +137,13 @@ class FillJob {
   // Draws `choiceCount` random first-fit choices over `songs` and makes the
   // one that fills fillSize best (by per mille; the earliest of equals) the
   // plan, with its total in KiB as planSize, and prints "Most efficient
-  // combination: <fraction>". With 0 choices it prints "We must generate at
-  // least 1 choice!", changes nothing and returns false. An interrupt
-  // returns false with the plan unchanged; otherwise true, also for an
-  // empty plan.
+  // combination: <fraction>". When the fill size is the free space
+  // (bFillAll), a song counts as the space it takes on the target: its size
+  // in allocation units, its directory entries, the folders it needs and its
+  // line in a used-songs list on the same volume. With 0 choices it prints "We
+  // must generate at least 1 choice!", changes nothing and returns false. An
+  // interrupt returns false with the plan unchanged; otherwise true, also for
+  // an empty plan.
   bool createPlan(uint8_t choiceCount);
 
   // --- Transfer (transfer/copy.cpp, transfer/summary.cpp).
@@ -172,7 +183,8 @@ class FillJob {
   std::vector<std::string> filters;   // extensions, each with its dot
   boost::filesystem::path outputDir;  // as typed
   uint64_t fillSize = 0;              // KiB
-  uint64_t planSize = 0;              // KiB
+  bool bFillAll = false;  // fillSize is the free space of the target
+  uint64_t planSize = 0;  // KiB
   int32_t namingMode = Flat;
   std::string includeRegex;
   std::string excludeRegex;
@@ -184,16 +196,28 @@ class FillJob {
   bool bVerbose = false;
   bool bDryRun = false;
 
-  // The output folder, held from validation on.
+  // The output folder, held from validation on, and its file system.
   os::HeldFolder outputFolder;
+  TargetVolume target;
 
   // Positions in `songs` of the planned songs whose copy is complete, in
   // plan order. Only these count as transferred.
   std::vector<uint32_t> transferred;
   // Set once "Interrupted!" has been printed.
   bool interruptReported = false;
+  // Set when the target went away during the transfer.
+  bool targetLost = false;
 
  private:
+  bool prepareFolder(const std::string& target, const std::string& relative);
+  CopyOutcome transferSong(const SongEntry& entry, const std::string& relative);
+  void reportTargetError(const std::string& target,
+                         const std::error_code& error) const;
+  // Stops the transfer, with its line, when `error` concerns the whole
+  // target volume.
+  void noteTargetError(const std::error_code& error);
+  void flushTarget() const;
+
   friend class FolderScan;
 
   std::ostream& output_;

@@ -80,3 +80,13 @@ std::string_view fileNameOf(std::string_view path) {
   const size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
+
+size_t relativeStart(const std::string& folder, const std::string& path) {
+  if (folder.empty() || path.compare(0, folder.size(), folder) != 0) {
+    return std::string::npos;
+  }
+  size_t rest = folder.size();
+  while (rest < path.size() && path[rest] == '/') ++rest;
+  const bool separated = rest > folder.size() || folder.back() == '/';
+  return rest < path.size() && separated ? rest : std::string::npos;
+}

@@ -33,6 +33,11 @@ os::PathKind queryPathKind(const std::string& path);
 // right part never replaces the left part.
 std::string joinPath(std::string_view left, std::string_view right);
 
+// Where the part of `path` below the folder `folder` starts (after the '/'
+// between them, doubled ones too), or npos when `path` does not lie below
+// that folder's text.
+size_t relativeStart(const std::string& folder, const std::string& path);
+
 // The text after the last '/' of `path` (all of it when there is none).
 std::string_view fileNameOf(std::string_view path);
 

@@ -18,7 +18,11 @@ bool FillJob::validate() {
     printLine("Output directory ", outputDir.native(), " does not exist!");
     return false;
   }
-  // Without it the stages fall back to the folder's path.
-  outputFolder.hold(outputDir.native());
+  // Without it the stages fall back to the folder's path, and to names and
+  // lookups that suit every file system.
+  if (!outputFolder.hold(outputDir.native())) {
+    os::VolumeInfo volume;
+    if (!outputFolder.volume(volume)) target = describeVolume(volume);
+  }
   return true;
 }

@@ -32,6 +32,9 @@ class AppendFile {
   // Cuts the file back to `length` bytes.
   std::error_code truncate(uint64_t length);
 
+  // Writes what was added to the device.
+  std::error_code sync();
+
  private:
   Descriptor file_;
 };

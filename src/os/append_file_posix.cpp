@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "os/append_file.h"
+#include "os/posix_util.h"
 
 namespace os {
 
@@ -15,8 +16,7 @@ std::error_code AppendFile::open(const std::string& path) {
     file_ = Descriptor(
         ::open(name, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
   }
-  return file_.valid() ? std::error_code()
-                       : std::error_code(errno, std::generic_category());
+  return file_.valid() ? std::error_code() : lastError();
 }
 
 uint64_t AppendFile::size() const {
@@ -38,7 +38,7 @@ size_t AppendFile::write(const std::string& text, std::error_code& error) {
         ::write(file_.get(), text.data() + done, text.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      error = std::error_code(errno, std::generic_category());
+      error = lastError();
       break;
     }
     done += static_cast<size_t>(n);
@@ -48,7 +48,11 @@ size_t AppendFile::write(const std::string& text, std::error_code& error) {
 
 std::error_code AppendFile::truncate(uint64_t length) {
   if (ftruncate(file_.get(), static_cast<off_t>(length)) == 0) return {};
-  return std::error_code(errno, std::generic_category());
+  return lastError();
+}
+
+std::error_code AppendFile::sync() {
+  return fdatasync(file_.get()) == 0 ? std::error_code() : lastError();
 }
 
 }  // namespace os

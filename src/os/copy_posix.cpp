@@ -8,16 +8,13 @@
 
 #include "os/copy.h"
 #include "os/descriptor.h"
+#include "os/posix_util.h"
 
 namespace os {
 
 namespace {
 
 constexpr size_t kChunk = 4 << 20;
-
-std::error_code lastError() {
-  return std::error_code(errno, std::generic_category());
-}
 
 // Errors that mean "no in-kernel copy between these two files".
 bool kernelCopyUnavailable(int error) {
@@ -43,11 +40,15 @@ ssize_t copyChunkByHand(int in, int out) {
   return got;
 }
 
-// Copies everything from `in` to `out`.
-CopyResult copyData(int in, int out, const std::function<bool()>& stop) {
+// Copies everything from `in` to `out`. With `syncData` the written data is
+// handed to the device chunk by chunk, so that the flush at the end finds
+// little left to wait for.
+CopyResult copyData(int in, int out, const CopyOptions& options) {
   bool useKernel = true;
+  off_t written = 0;
   for (;;) {
-    if (stop()) return {CopyStatus::Interrupted, {}};
+    if (options.stop && options.stop())
+      return {CopyStatus::Interrupted, {}, true};
     ssize_t n;
     if (useKernel) {
       n = copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
@@ -58,9 +59,28 @@ CopyResult copyData(int in, int out, const std::function<bool()>& stop) {
     } else {
       n = copyChunkByHand(in, out);
     }
-    if (n == 0) return {CopyStatus::Copied, {}};
-    if (n < 0 && errno != EINTR) return {CopyStatus::Failed, lastError()};
+    if (n == 0) return {CopyStatus::Copied, {}, true};
+    if (n < 0 && errno != EINTR) return {CopyStatus::Failed, lastError(), true};
+    if (n > 0 && options.syncData) {
+      sync_file_range(out, written, n, SYNC_FILE_RANGE_WRITE);
+      written += n;
+    }
   }
+}
+
+// What a copy does to the target before it is closed: the flush and the
+// times, as `options` ask.
+CopyResult finish(int out, const struct stat& source,
+                  const CopyOptions& options) {
+  if (options.keepTimes) {
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (futimens(out, times) != 0)
+      return {CopyStatus::Failed, lastError(), true};
+  }
+  if (options.syncData && fdatasync(out) != 0) {
+    return {CopyStatus::Failed, lastError(), true};
+  }
+  return {CopyStatus::Copied, {}, true};
 }
 
 // A path split for the *at() calls: the folder to start from and the text
@@ -68,7 +88,8 @@ CopyResult copyData(int in, int out, const std::function<bool()>& stop) {
 // is walked down piece by piece first, each piece shorter than PATH_MAX.
 class LongPath {
  public:
-  explicit LongPath(const std::string& path) {
+  explicit LongPath(const std::string& path, int base = AT_FDCWD)
+      : base_(base) {
     size_t start = 0;
     while (path.size() - start >= PATH_MAX) {
       const size_t cut = path.rfind('/', start + PATH_MAX - 1);
@@ -92,17 +113,18 @@ class LongPath {
 
   // Set when the walk did not reach the last folder.
   const std::error_code& error() const { return error_; }
-  int folder() const { return folder_.valid() ? folder_.get() : AT_FDCWD; }
+  int folder() const { return folder_.valid() ? folder_.get() : base_; }
   const char* rest() const { return rest_; }
 
  private:
+  int base_;
   Descriptor folder_;
   const char* rest_ = "";
   std::error_code error_;
 };
 
-CopyResult failed(const std::error_code& error) {
-  return {CopyStatus::Failed, error};
+CopyResult failed(const std::error_code& error, bool targetSide = true) {
+  return {CopyStatus::Failed, error, targetSide};
 }
 
 }  // namespace
@@ -114,29 +136,32 @@ std::error_code removeFile(const std::string& path) {
                                                   : lastError();
 }
 
-CopyResult copyFileExclusive(const std::string& source,
+CopyResult copyFileExclusive(const std::string& source, const HeldFolder& below,
                              const std::string& target,
-                             const std::function<bool()>& stop) {
+                             const CopyOptions& options) {
   const LongPath from(source);
-  if (from.error()) return failed(from.error());
+  if (from.error()) return failed(from.error(), false);
   // O_NONBLOCK keeps a pipe that replaced the source from blocking the open.
   const Descriptor in(
       openat(from.folder(), from.rest(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!in.valid()) return failed(lastError());
+  if (!in.valid()) return failed(lastError(), false);
   struct stat st;
-  if (fstat(in.get(), &st) != 0) return failed(lastError());
+  if (fstat(in.get(), &st) != 0) return failed(lastError(), false);
   if (!S_ISREG(st.st_mode)) {
     return failed(std::error_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL,
-                                  std::generic_category()));
+                                  std::generic_category()),
+                  false);
   }
 
-  const LongPath to(target);
+  const LongPath to(target, below.held() ? below.descriptor().get() : AT_FDCWD);
   if (to.error()) return failed(to.error());
   Descriptor out(openat(to.folder(), to.rest(),
                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                         st.st_mode & 0777));
   if (!out.valid()) return failed(lastError());
-  CopyResult result = copyData(in.get(), out.get(), stop);
+  CopyResult result = copyData(in.get(), out.get(), options);
+  if (result.status == CopyStatus::Copied)
+    result = finish(out.get(), st, options);
   const std::error_code closed = out.close();
   if (closed && result.status == CopyStatus::Copied) result = failed(closed);
   // Only the file this call created goes: the exclusive open made it ours.

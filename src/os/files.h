@@ -33,11 +33,6 @@ std::error_code currentFolder(std::string& text);
 // The bytes available to the calling user on the volume that holds `path`.
 std::error_code availableBytes(const std::string& path, uint64_t& bytes);
 
-// Makes sure the folder `path` exists, creating it and its missing parents
-// the way `mkdir -p` does. Something other than a folder already at `path`
-// is left alone and is no error here; the first failed creation is.
-std::error_code createMissingFolders(const std::string& path);
-
 // Raises the soft limit of open descriptors toward `wanted` as far as the
 // hard limit allows; returns the soft limit now in force.
 size_t raiseOpenFileLimit(size_t wanted);
@@ -84,28 +79,6 @@ class FolderReader {
  private:
   struct Stream;
   std::unique_ptr<Stream> stream_;
-};
-
-// A folder held open from the moment it was found, so that names are looked
-// up below the folder that was checked rather than below whatever its path
-// leads to later.
-class HeldFolder {
- public:
-  // Holds the folder at `path`. On failure nothing is held, and lookups
-  // fall back to whole paths.
-  std::error_code hold(const std::string& path);
-  bool held() const { return folder_.valid(); }
-
-  // The id of the held folder.
-  std::error_code identify(FileId& id) const;
-
-  // Whether something exists at `relative` below the folder (links
-  // followed), or at `relative` as a path of its own when nothing is held.
-  // Nothing there, or a non-folder on the way, is `exists` false.
-  std::error_code probe(const char* relative, bool& exists) const;
-
- private:
-  Descriptor folder_;
 };
 
 }  // namespace os

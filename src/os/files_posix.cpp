@@ -9,16 +9,11 @@
 #include <vector>
 
 #include "os/files.h"
+#include "os/posix_util.h"
 
 namespace os {
 
 namespace {
-
-std::error_code lastError() {
-  return std::error_code(errno, std::generic_category());
-}
-
-bool meansMissing(int error) { return error == ENOENT || error == ENOTDIR; }
 
 bool isDotOrDotDot(const char* name) {
   return name[0] == '.' &&
@@ -52,18 +47,6 @@ std::error_code openFolder(int parent, const std::string& name, int& fd) {
     return std::error_code(ENOENT, std::generic_category());
   }
   return error;
-}
-
-FileId idOf(const struct stat& st) {
-  return FileId{static_cast<uint64_t>(st.st_dev),
-                static_cast<uint64_t>(st.st_ino)};
-}
-
-std::error_code identifyDescriptor(int fd, FileId& id) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return lastError();
-  id = idOf(st);
-  return {};
 }
 
 }  // namespace
@@ -124,30 +107,6 @@ std::error_code availableBytes(const std::string& path, uint64_t& bytes) {
   struct statvfs volume;
   if (statvfs(path.c_str(), &volume) != 0) return lastError();
   bytes = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
-  return {};
-}
-
-std::error_code createMissingFolders(const std::string& path) {
-  // Up to the deepest folder that is there, then down again creating each.
-  std::vector<std::string> missing;
-  std::string folder = path;
-  struct stat st;
-  while (!folder.empty() && stat(folder.c_str(), &st) != 0) {
-    if (!meansMissing(errno)) {
-      if (missing.empty()) return lastError();
-      break;
-    }
-    missing.push_back(folder);
-    const size_t slash = folder.find_last_not_of('/');
-    const size_t cut = folder.rfind('/', slash);
-    folder = cut == std::string::npos ? "" : folder.substr(0, cut);
-  }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (mkdir(it->c_str(), 0777) != 0) {
-      const std::error_code error = lastError();
-      if (stat(it->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return error;
-    }
-  }
   return {};
 }
 
@@ -229,23 +188,6 @@ std::error_code FolderReader::statusOf(const char* name, bool follow,
   status.links = static_cast<uint64_t>(st.st_nlink);
   status.id = idOf(st);
   return {};
-}
-
-std::error_code HeldFolder::hold(const std::string& path) {
-  folder_ = Descriptor(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  return folder_.valid() ? std::error_code() : lastError();
-}
-
-std::error_code HeldFolder::identify(FileId& id) const {
-  return identifyDescriptor(folder_.get(), id);
-}
-
-std::error_code HeldFolder::probe(const char* relative, bool& exists) const {
-  struct stat st;
-  const int at = folder_.valid() ? folder_.get() : AT_FDCWD;
-  exists = fstatat(at, relative, &st, 0) == 0;
-  if (exists || meansMissing(errno)) return {};
-  return lastError();
 }
 
 }  // namespace os

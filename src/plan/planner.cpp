@@ -3,6 +3,7 @@
 
 #include "job/fill_job.h"
 #include "os/signals.h"
+#include "plan/target_space.h"
 
 namespace {
 
@@ -31,11 +32,43 @@ uint64_t firstFit(const std::vector<uint32_t>& positions,
   return total;
 }
 
+// The walk of a choice: over file sizes in KiB below the fill size, or,
+// when the fill size is the target's free space, over what the songs take
+// there, in bytes.
+class Walk {
+ public:
+  explicit Walk(const FillJob& job)
+      : onTarget_(job.bFillAll),
+        budget_(job.bFillAll ? job.fillSize * 1024 : job.fillSize) {
+    if (onTarget_) {
+      costs_ = spaceCostsOf(job);
+      return;
+    }
+    // The walks read sizes in random order; a compact copy keeps them in
+    // cache where the index itself would not fit.
+    sizes_.reserve(job.songs.size());
+    for (const SongEntry& song : job.songs) sizes_.push_back(song.sizeKiB);
+  }
+
+  uint64_t budget() const { return budget_; }
+
+  uint64_t firstFit(const std::vector<uint32_t>& positions,
+                    FillPlan& choice) const {
+    return onTarget_ ? firstFitOnTarget(positions, costs_, budget_, choice)
+                     : ::firstFit(positions, sizes_, budget_, choice);
+  }
+
+ private:
+  bool onTarget_;
+  uint64_t budget_;
+  std::vector<uint32_t> sizes_;
+  SpaceCosts costs_;
+};
+
 // The best choice drawn so far.
 struct Best {
   bool found = false;
   uint64_t perMille = 0;
-  uint64_t total = 0;
   FillPlan plan;
 };
 
@@ -69,14 +102,9 @@ bool FillJob::createPlan(uint8_t choiceCount) {
     printLine("We must generate at least 1 choice!");
     return false;
   }
-  // The walks read sizes in random order; a compact copy keeps them in
-  // cache where the index itself would not fit.
-  std::vector<uint32_t> sizes(songs.size());
+  const Walk walk(*this);
   std::vector<uint32_t> positions(songs.size());
-  for (uint32_t i = 0; i < positions.size(); ++i) {
-    positions[i] = i;
-    sizes[i] = songs[i].sizeKiB;
-  }
+  for (uint32_t i = 0; i < positions.size(); ++i) positions[i] = i;
   // The first choice is the best so far whatever it fills; a later one
   // replaces it only when it fills strictly more.
   Best best;
@@ -85,17 +113,19 @@ bool FillJob::createPlan(uint8_t choiceCount) {
     if (os::interruptSignal() != 0) return false;
     shuffle(positions);
     shuffle(positions);
-    const uint64_t total = firstFit(positions, sizes, fillSize, current);
-    const uint64_t efficiency = perMille(total, fillSize);
+    const uint64_t total = walk.firstFit(positions, current);
+    const uint64_t efficiency = perMille(total, walk.budget());
     if (!best.found || efficiency > best.perMille) {
-      best = Best{true, efficiency, total, current};
+      best = Best{true, efficiency, current};
     }
     current.clear();
   }
   printLine("Most efficient combination: ",
             static_cast<float>(best.perMille) / 1000.0f);
   // Plan and total change together, and only when the planner completes.
+  // The total is the plan's file sizes, as the summary shows them.
   plan = std::move(best.plan);
-  planSize = best.total;
+  planSize = 0;
+  for (uint32_t position : plan) planSize += songs[position].sizeKiB;
   return true;
 }

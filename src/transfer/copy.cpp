@@ -28,9 +28,15 @@ bool FillJob::copyFiles() {
     return false;
   }
   printLine("bMove is ", bMove ? "true" : "false");
-  for (size_t i = 0; i < plan.size(); ++i) {
+  for (size_t i = 0; i < plan.size() && !targetLost; ++i) {
     if (os::interruptSignal() != 0) {
       reportInterrupt();
+      break;
+    }
+    if (outputFolder.held() && !outputFolder.reachedBy(outputDir.native())) {
+      printLine("The output directory ", outputDir.native(),
+                " is gone (unmounted or replaced); no further song is tried.");
+      targetLost = true;
       break;
     }
     const SongEntry& entry = songs[plan[i]];
@@ -42,7 +48,24 @@ bool FillJob::copyFiles() {
     }
     if (outcome != CopyOutcome::Failed) transferred.push_back(plan[i]);
   }
+  flushTarget();
   return true;
+}
+
+void FillJob::flushTarget() const {
+  if (transferred.empty() || !outputFolder.held()) return;
+  if (const std::error_code error = outputFolder.syncVolume()) {
+    printLine("Can't flush the output directory ", outputDir.native(), ": ",
+              error.message());
+  }
+}
+
+void FillJob::noteTargetError(const std::error_code& error) {
+  if (targetLost || !os::affectsWholeVolume(error)) return;
+  printLine("The output directory ", outputDir.native(),
+            " can't be written any more (", error.message(),
+            "); no further song is tried.");
+  targetLost = true;
 }
 
 void FillJob::describePlan() const {
@@ -58,39 +81,67 @@ void FillJob::describePlan() const {
 }
 
 FillJob::CopyOutcome FillJob::copySong(const SongEntry& entry) {
-  const std::string& source = entry.sourcePath.native();
   const std::string& target = entry.targetPath.native();
-  const std::string folder = folderOf(target);
-  if (!folder.empty()) {
-    if (const std::error_code error = os::createMissingFolders(folder)) {
-      printLine("Can't create directory ", folder, ": ", error.message());
-      return CopyOutcome::Failed;
-    }
-  }
+  // Below the held output folder, so that a song never lands anywhere else.
+  const size_t start = relativeStart(outputDir.native(), target);
+  const std::string relative = outputFolder.held() && start != std::string::npos
+                                   ? target.substr(start)
+                                   : target;
+  if (!prepareFolder(target, relative)) return CopyOutcome::Failed;
   bool exists = false;
-  std::error_code error = os::probePath(target, exists);
-  if (!error && exists) {
+  if (const std::error_code error =
+          outputFolder.probe(relative.c_str(), exists)) {
+    reportTargetError(target, error);
+    noteTargetError(error);
+    return CopyOutcome::Failed;
+  }
+  if (exists) {
     printLine("File ", target, " already exists!");
     return CopyOutcome::Failed;
   }
-  if (!error) {
-    const os::CopyResult copy = os::copyFileExclusive(
-        source, target, [] { return os::interruptSignal() != 0; });
-    if (copy.status == os::CopyStatus::Interrupted) {
-      reportInterrupt();
-      return CopyOutcome::Failed;
-    }
-    error = copy.error;
+  return transferSong(entry, relative);
+}
+
+bool FillJob::prepareFolder(const std::string& target,
+                            const std::string& relative) {
+  const std::string folder = folderOf(relative);
+  if (folder.empty()) return true;
+  const std::error_code error = outputFolder.createMissingFolders(folder);
+  if (!error) return true;
+  printLine("Can't create directory ", folderOf(target), ": ", error.message());
+  noteTargetError(error);
+  return false;
+}
+
+FillJob::CopyOutcome FillJob::transferSong(const SongEntry& entry,
+                                           const std::string& relative) {
+  const std::string& source = entry.sourcePath.native();
+  os::CopyOptions options;
+  options.stop = [] { return os::interruptSignal() != 0; };
+  // A moved song must be on the device before its source goes.
+  options.syncData = bMove;
+  options.keepTimes = bMove;
+  const os::CopyResult copy =
+      os::copyFileExclusive(source, outputFolder, relative, options);
+  if (copy.status == os::CopyStatus::Interrupted) {
+    reportInterrupt();
+    return CopyOutcome::Failed;
   }
-  if (error) {
-    printLine("Can't check whether ", target, " exists: ", error.message());
+  if (copy.status == os::CopyStatus::Failed) {
+    reportTargetError(entry.targetPath.native(), copy.error);
+    if (copy.targetSide) noteTargetError(copy.error);
     return CopyOutcome::Failed;
   }
   if (bMove) {
     if (const std::error_code removed = os::removeFile(source)) {
-      printLine("Can't check whether ", target, " exists: ", removed.message());
+      reportTargetError(entry.targetPath.native(), removed);
       return CopyOutcome::TransferredSourceKept;
     }
   }
   return CopyOutcome::Transferred;
+}
+
+void FillJob::reportTargetError(const std::string& target,
+                                const std::error_code& error) const {
+  printLine("Can't check whether ", target, " exists: ", error.message());
 }

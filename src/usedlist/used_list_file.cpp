@@ -70,23 +70,52 @@ bool FillJob::readUsedList() {
 
 namespace {
 
-// The lines of the transferred songs, with where each one ends in `text`.
-struct ListLines {
-  std::string text;
-  std::vector<size_t> ends;
-};
-
-ListLines linesFor(const SongIndex& songs, const std::vector<uint32_t>& which,
-                   bool startWithLineEnd) {
-  ListLines lines;
-  if (startWithLineEnd) lines.text = "\n";
+// The line of each transferred song, in plan order; the first one starts
+// with a line end when the list does not end with one.
+std::vector<std::string> linesFor(const SongIndex& songs,
+                                  const std::vector<uint32_t>& which,
+                                  bool startWithLineEnd) {
+  std::vector<std::string> lines;
+  lines.reserve(which.size());
   for (uint32_t position : which) {
     const SongEntry& song = songs[position];
-    lines.text +=
-        usedListLine(song.sizeKiB, fileNameOf(song.sourcePath.native()));
-    lines.ends.push_back(lines.text.size());
+    lines.push_back(
+        usedListLine(song.sizeKiB, fileNameOf(song.sourcePath.native())));
   }
+  if (startWithLineEnd && !lines.empty()) lines.front().insert(0, "\n");
   return lines;
+}
+
+// Appends `lines` to `list`, all in one write when it can, and keeps every
+// whole line that fits: when space runs out, a line cut short is taken back
+// (so that the next run does not read a number cut short) and the lines
+// after it are tried one by one until one fails. Returns how many lines
+// were kept; `error` tells why the next one was not.
+size_t appendWholeLines(os::AppendFile& list,
+                        const std::vector<std::string>& lines,
+                        std::error_code& error) {
+  uint64_t end = list.size();
+  std::string text;
+  for (const std::string& line : lines) text += line;
+  size_t written = list.write(text, error);
+  if (written == text.size()) return lines.size();
+  size_t kept = 0;
+  for (; kept < lines.size() && written >= lines[kept].size(); ++kept) {
+    written -= lines[kept].size();
+    end += lines[kept].size();
+  }
+  // Take back the line cut short, then try the others one by one.
+  if (written > 0 && list.truncate(end)) return kept;
+  for (; kept < lines.size(); ++kept) {
+    if (list.write(lines[kept], error) != lines[kept].size()) {
+      if (list.truncate(end)) {
+        // The partial line stays; the next append starts a line of its own.
+      }
+      break;
+    }
+    end += lines[kept].size();
+  }
+  return kept;
 }
 
 }  // namespace
@@ -99,23 +128,20 @@ bool FillJob::writeUsedList() {
     return false;
   }
   if (transferred.empty()) return true;
-
-  const uint64_t start = list.size();
-  const ListLines lines = linesFor(songs, transferred, !list.endsWithLineEnd());
   std::error_code error;
-  const size_t written = list.write(lines.text, error);
-  if (written == lines.text.size()) return true;
-
-  // Take back a half-written line, so the next run does not read a number
-  // cut short, and name the song whose line did not make it.
-  const size_t failed =
-      std::upper_bound(lines.ends.begin(), lines.ends.end(), written) -
-      lines.ends.begin();
-  const size_t whole = failed == 0 ? 0 : lines.ends[failed - 1];
-  if (list.truncate(start + whole)) {
-    // The partial line stays; the next append starts a line of its own.
+  const size_t kept = appendWholeLines(
+      list, linesFor(songs, transferred, !list.endsWithLineEnd()), error);
+  if (kept < transferred.size()) {
+    printLine("Can't write ", songs[transferred[kept]].sourcePath.native(),
+              " to used-list: ", error.message());
+    printLine(transferred.size() - kept, " of ", transferred.size(),
+              " songs could not be listed; a later run may pick them again.");
   }
-  printLine("Can't write ", songs[transferred[failed]].sourcePath.native(),
-            " to used-list: ", error.message());
-  return false;
+  // A list on the player must be on its device before the player is pulled.
+  if (const std::error_code synced = list.sync()) {
+    printLine("Can't write the used-list ", usedListPath, ": ",
+              synced.message());
+    return false;
+  }
+  return kept == transferred.size();
 }

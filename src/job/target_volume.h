@@ -1,0 +1,40 @@
+#ifndef PLINKARD_JOB_TARGET_VOLUME_H_
+#define PLINKARD_JOB_TARGET_VOLUME_H_
+
+#include <cstdint>
+
+#include "os/held_folder.h"
+
+// What the output folder's file system allows and how it spends space, as
+// far as the stages have to know it.
+struct TargetVolume {
+  // How far a listing of a target folder tells whether a name is taken.
+  enum class Listing {
+    None,        // not at all: every target is looked up
+    Exact,       // a name is taken when the listing holds it, byte for byte
+    IgnoreCase,  // or a name the system takes for it in another case
+  };
+  // What a file's name costs in its folder.
+  enum class Entries { Fat, ExFat, Ntfs, Other };
+
+  // Names are mapped to ones the file system accepts (the FAT family).
+  bool fatNames = false;
+  // No file of 4 GiB or more (FAT32 and its kin).
+  bool fourGiBLimit = false;
+  // Names with '~' may be another file's short alias (vfat, NTFS).
+  bool shortNames = false;
+  Listing listing = Listing::None;
+  Entries entries = Entries::Other;
+  uint64_t allocationUnit = 4096;  // bytes
+  uint64_t nameMax = 255;          // bytes of one name
+};
+
+// The traits of a file system by its type as the platform layer names it;
+// under FUSE by the subtype. A type it does not know keeps the defaults:
+// names as they are, and every target looked up.
+TargetVolume describeVolume(const os::VolumeInfo& info);
+
+// The bytes that the directory entries of a file named `name` take.
+uint64_t entryBytes(const TargetVolume& volume, const std::string& name);
+
+#endif  // PLINKARD_JOB_TARGET_VOLUME_H_

@@ -1,0 +1,84 @@
+#ifndef PLINKARD_OS_HELD_FOLDER_H_
+#define PLINKARD_OS_HELD_FOLDER_H_
+
+#include <cstdint>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "os/descriptor.h"
+#include "os/file_id.h"
+
+namespace os {
+
+// The file system that holds a folder, as far as it decides names and
+// space.
+struct VolumeInfo {
+  // The file system's type: "vfat" (also msdos), "exfat", "ntfs", "ntfs3",
+  // "ext4", "xfs", "btrfs", "tmpfs", "f2fs", a FUSE type as "fuse.<subtype>"
+  // or "fuseblk", or "other".
+  std::string type;
+  uint64_t allocationUnit = 4096;  // bytes; what every file's size rounds up to
+  uint64_t availableBytes = 0;     // to the calling user
+  uint64_t nameMax = 255;          // bytes of one name
+};
+
+// The names in a folder and how the folder compares them.
+struct FolderNames {
+  std::vector<std::string> names;
+  bool caseFolded = false;  // a folder that ignores case (ext4, f2fs, tmpfs)
+};
+
+// A folder held open from the moment it was found, so that names are looked
+// up and created below the folder that was checked rather than below
+// whatever its path leads to later. Relative texts below are relative to
+// it; while nothing is held they are taken as paths of their own.
+class HeldFolder {
+ public:
+  // Holds the folder at `path`. On failure nothing is held.
+  std::error_code hold(const std::string& path);
+  bool held() const { return folder_.valid(); }
+  // For the platform layer's own use.
+  const Descriptor& descriptor() const { return folder_; }
+
+  // The id of the held folder.
+  std::error_code identify(FileId& id) const;
+
+  // Whether `path` still leads to the held folder: false when it now leads
+  // elsewhere (an unmounted or replaced folder) or nowhere.
+  bool reachedBy(const std::string& path) const;
+
+  // The file system of the held folder.
+  std::error_code volume(VolumeInfo& info) const;
+
+  // Whether `path` (or, when it does not exist yet, its folder) lies on the
+  // held folder's volume.
+  bool onSameVolume(const std::string& path) const;
+
+  // Whether something exists at `relative` (links followed). Nothing there,
+  // or a non-folder on the way, is `exists` false.
+  std::error_code probe(const char* relative, bool& exists) const;
+
+  // The names in the folder `relative` ("" for the held folder itself).
+  std::error_code listNames(const std::string& relative,
+                            FolderNames& names) const;
+
+  // Makes sure the folder `relative` exists, creating it and its missing
+  // parents as `mkdir -p` does. Something other than a folder already there
+  // is left alone and is no error here; the first failed creation is.
+  std::error_code createMissingFolders(const std::string& relative) const;
+
+  // Writes everything cached for the held folder's volume to its device.
+  std::error_code syncVolume() const;
+
+ private:
+  Descriptor folder_;
+};
+
+// Whether `error` concerns the whole volume rather than one file: read-only
+// now, an I/O error, the device or the connection gone.
+bool affectsWholeVolume(const std::error_code& error);
+
+}  // namespace os
+
+#endif  // PLINKARD_OS_HELD_FOLDER_H_
