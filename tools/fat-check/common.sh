@@ -179,11 +179,15 @@ fat_pick_accel() {
     kvm|tcg) FAT_ACCEL=$FAT_CHECK_ACCEL; return ;;
   esac
   FAT_ACCEL=tcg
-  [ -r /dev/kvm ] && [ -w /dev/kvm ] || return 0
+  if [ ! -r /dev/kvm ] || [ ! -w /dev/kvm ]; then
+    fat_say "no usable /dev/kvm: software emulation (TCG)"
+    return 0
+  fi
+  p0=$(fat_now)
   # The probe boots the real kernel into the initramfs, whose /init says
   # so on the console and powers off: under working KVM a few seconds.
   rm -f "$FAT_SCRATCH/kvm-probe.console"
-  timeout -k 5 30 qemu-system-x86_64 -accel kvm -M q35 -m 256 -nodefaults \
+  timeout -k 5 10 qemu-system-x86_64 -accel kvm -M q35 -m 256 -nodefaults \
     -no-user-config -display none -no-reboot -monitor none \
     -serial "file:$FAT_SCRATCH/kvm-probe.console" \
     -kernel "$FAT_KERNEL" -initrd "$FAT_SCRATCH/initramfs.cpio.gz" \
@@ -191,6 +195,9 @@ fat_pick_accel() {
     </dev/null >"$FAT_SCRATCH/kvm-probe.log" 2>&1 || true
   if grep -q '^fatcheck: probe ok' "$FAT_SCRATCH/kvm-probe.console" 2>/dev/null; then
     FAT_ACCEL=kvm
+    fat_say "KVM works (probe guest up and off in $(fat_elapsed "$p0" "$(fat_now)") s)"
+  else
+    fat_say "KVM probe guest did not come up in $(fat_elapsed "$p0" "$(fat_now)") s: software emulation (TCG)"
   fi
 }
 
@@ -207,6 +214,7 @@ FAT_TOOLS='$FAT_TOOLS'
 FAT_KVER='$FAT_KVER'
 FAT_PLINKARD='$FAT_PLINKARD'
 FAT_RUN_TIMEOUT='${FAT_RUN_TIMEOUT:-300}'
+FAT_IMAGE_IN_RAM='${FAT_IMAGE_IN_RAM:-0}'
 EOF
   fat_pick_accel
   append="console=ttyS0 panic=-1 loglevel=4"
