@@ -267,5 +267,6 @@ fat_setup() {
   fat_find_kernel
   fat_build_initramfs
   rm -rf "$FAT_SCRATCH/runs"
+  mkdir -p "$FAT_SCRATCH/ram"
   : > "$FAT_SCRATCH/plan"
 }
