@@ -99,6 +99,18 @@ fuzz: fuzz-build
 clean:
 	rm -rf $(BUILD)
 
+# --- Real FAT32 and exFAT file systems in a QEMU guest (tools/fat-check/).
+# Installs its packages when missing, like deps. The harness exits 77 and
+# prints SKIPPED when the guest cannot run; make fails then too, unless
+# FAT_CHECK_ALLOW_SKIP=1.
+FAT_CHECK_ALLOW_SKIP ?= 0
+
+.PHONY: fat-check
+fat-check: build
+	@st=0; sh tools/fat-check/run $(BUILD) || st=$$?; \
+	if [ $$st = 77 ] && [ "$(FAT_CHECK_ALLOW_SKIP)" = 1 ]; then st=0; fi; \
+	exit $$st
+
 # --- Install, Debian package, format and lint checks.
 
 PREFIX ?= /usr/local
