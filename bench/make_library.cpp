@@ -1,5 +1,6 @@
 #include "make_library.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
@@ -215,4 +216,53 @@ bool makeUsedList(const std::string& path, uint32_t lines) {
   out << text;
   if (!out.flush()) return fail("write", path);
   return true;
+}
+
+bool makePlayer(const std::string& dir, uint32_t files, uint64_t seed) {
+  const std::string marker = "player " + std::to_string(files) + " seed " +
+                             std::to_string(seed) + " layout 1\n";
+  return makeOnce(dir, marker, [&](int fd) {
+    Random random(seed);
+    char name[64];
+    for (uint32_t made = 0; made < files;) {
+      std::snprintf(name, sizeof name, "%02u Song %u.mp3",
+                    uint32_t(random.between(1, 12)),
+                    uint32_t(random.next() % 100000));
+      const int out =
+          openat(fd, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (out < 0 && errno == EEXIST) continue;
+      if (out < 0) return fail("create", name);
+      close(out);
+      ++made;
+    }
+    return true;
+  });
+}
+
+bool copyFolder(const std::string& from, const std::string& to) {
+  if (!removeTree(to)) return false;
+  if (mkdir(to.c_str(), 0755) != 0) return fail("mkdir", to);
+  DIR* dir = opendir(from.c_str());
+  if (dir == nullptr) return fail("open", from);
+  std::vector<char> buffer(kMiB);
+  bool ok = true;
+  for (const struct dirent* entry; ok && (entry = readdir(dir)) != nullptr;) {
+    if (entry->d_type != DT_REG) continue;
+    const std::string source = from + "/" + entry->d_name;
+    const std::string target = to + "/" + entry->d_name;
+    const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    const int out =
+        open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ssize_t n = 0;
+    while (in >= 0 && out >= 0 &&
+           (n = read(in, buffer.data(), buffer.size())) > 0) {
+      if (write(out, buffer.data(), size_t(n)) != n) n = -1;
+      if (n < 0) break;
+    }
+    ok = in >= 0 && out >= 0 && n == 0 ? true : fail("copy", source);
+    if (in >= 0) close(in);
+    if (out >= 0) close(out);
+  }
+  closedir(dir);
+  return ok;
 }

@@ -26,6 +26,15 @@ bool makeCopyLibrary(const std::string& dir, uint32_t files, uint64_t bytes);
 // of the songs are dropped; the others name sizes no song has.
 bool makeUsedList(const std::string& path, uint32_t lines);
 
+// A player's folder holding `files` empty songs named as the library names
+// its songs ("NN Song R.mp3"), so that some of a library's targets are
+// taken and most are not.
+bool makePlayer(const std::string& dir, uint32_t files, uint64_t seed);
+
+// Copies every file of the folder `from` into the folder `to`, which is
+// made anew (not timed: it sets up a move).
+bool copyFolder(const std::string& from, const std::string& to);
+
 // Removes `path` with everything below it; a missing path is fine.
 bool removeTree(const std::string& path);
 

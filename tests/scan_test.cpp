@@ -138,24 +138,36 @@ TEST(IndexRun, FoldersTheUserCannotReadAreReportedAndTheRunGoesOn) {
   writeFile(dir / "l1/locked/song.mp3", 0);
   writeFile(dir / "l2/Sub/song.mp3", 0);
   writeFile(dir / "l3/ok.mp3", 0);
+  // A target folder that can be listed but not searched: its listing
+  // cannot rule a name out.
+  writeFile(dir / "l4/Listed/x.mp3", 0);
+  writeFile(dir / "l5/Listed/y.mp3", 0);
   makeDirs(dir / "out/Sub");
+  makeDirs(dir / "out/Listed");
   ASSERT_EQ(chmod((dir / "l1/locked").c_str(), 0), 0);
   ASSERT_EQ(chmod((dir / "out/Sub").c_str(), 0), 0);
+  ASSERT_EQ(chmod((dir / "out/Listed").c_str(), 0444), 0);
   ASSERT_EQ(chmod((dir / "out").c_str(), 0777), 0);
-  const std::vector<std::string> inputs = {dir / "l1", dir / "l2/", dir / "l3"};
+  const std::vector<std::string> inputs = {dir / "l1", dir / "l2/", dir / "l3",
+                                           dir / "l4/", dir / "l5/"};
   RunOptions options;
   options.unprivileged = true;
   const RunResult run = runBinary(
       withInputs(inputs, {"-o", dir / "out", "-s", "1", "-d", "1"}), options);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out,
-            echo(inputs, dir / "out", kMirrored) +
-                runOutput("Can't read directory " + dir / "l1/locked" +
-                              ": Permission denied\n",
-                          2,
-                          "Can't check whether " + dir / "out/Sub/song.mp3" +
-                              " exists: Permission denied\n",
-                          1, "ok.mp3"));
+  EXPECT_EQ(
+      run.out,
+      echo(inputs, dir / "out", kMirrored) +
+          runOutput("Can't read directory " + dir / "l1/locked" +
+                        ": Permission denied\n",
+                    4,
+                    "Can't check whether " + dir / "out/Sub/song.mp3" +
+                        " exists: Permission denied\nCan't check whether " +
+                        dir / "out/Listed/x.mp3" +
+                        " exists: Permission denied\nCan't check whether " +
+                        dir / "out/Listed/y.mp3" +
+                        " exists: Permission denied\n",
+                    1, "ok.mp3"));
   EXPECT_TRUE(pathExists(dir / "out/ok.mp3"));
 }
 

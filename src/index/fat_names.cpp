@@ -66,9 +66,9 @@ std::string shortened(const std::string& name) {
   std::string extension =
       dot != std::string::npos && dot > 0 ? name.substr(dot) : "";
   if (units(extension) >= kMaxUnits) extension.clear();
-  std::string stem =
-      cut(std::string_view(name).substr(0, name.size() - extension.size()),
-          kMaxUnits - units(extension));
+  const std::string_view whole = name;
+  std::string stem = cut(whole.substr(0, name.size() - extension.size()),
+                         kMaxUnits - units(extension));
   dropTrailingDotsAndBlanks(stem);
   if (stem.empty()) stem = "_";
   return stem + extension;

@@ -34,13 +34,13 @@ void withBelowOutput(const SongEntry& entry, int32_t mode, const Use& use) {
 void FillJob::makeTargetPath(SongEntry& entry) const {
   const std::string& left = outputDir.native();
   withBelowOutput(entry, namingMode, [&](std::string_view below) {
-    entry.targetPath = target.fatNames ? joinPath(left, fatPath(below))
-                                       : joinPath(left, below);
+    entry.targetPath = targetVolume.fatNames ? joinPath(left, fatPath(below))
+                                             : joinPath(left, below);
   });
 }
 
 void FillJob::removeSongsTooLargeForTarget() {
-  if (!target.fourGiBLimit) return;
+  if (!targetVolume.fourGiBLimit) return;
   constexpr uint64_t kLimit = uint64_t{4} << 30;
   const auto kept =
       std::remove_if(songs.begin(), songs.end(), [&](const SongEntry& song) {

@@ -19,10 +19,10 @@ std::string caseKey(std::string_view name) {
   key.reserve(name.size());
   for (size_t i = 0; i < name.size();) {
     const size_t length = std::max<size_t>(utf8Length(name.substr(i)), 1);
-    const unsigned char c = static_cast<unsigned char>(name[i]);
+    const char c = name[i];
     key += length > 1             ? '\x80'
-           : c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a')
-                                  : char(c);
+           : c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20)
+                                  : c;
     i += length;
   }
   return key;
@@ -128,7 +128,7 @@ class TargetLookup {
 
 bool FillJob::removeExistingTargets() {
   const std::string& outputText = outputDir.native();
-  TargetLookup lookup(outputFolder, target);
+  TargetLookup lookup(outputFolder, targetVolume);
   // remove_if keeps the order of the songs it keeps and decides the songs
   // one after another, so the messages come in index order.
   auto kept =

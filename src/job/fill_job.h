@@ -71,8 +71,8 @@ class FillJob {
 
   // --- Validation (job/validate.cpp). Prints the first missing setting and
   // returns false, or adds the default ".mp3" filter, holds the output
-  // folder in outputFolder, learns its file system in `target` and returns
-  // true when the output folder exists.
+  // folder in outputFolder, learns its file system in `targetVolume` and
+  // returns true when the output folder exists.
   bool validate();
 
   // --- Scan (index/scan.cpp, index/folder_scan.cpp).
@@ -198,23 +198,25 @@ class FillJob {
 
   // The output folder, held from validation on, and its file system.
   os::HeldFolder outputFolder;
-  TargetVolume target;
+  TargetVolume targetVolume;
 
   // Positions in `songs` of the planned songs whose copy is complete, in
   // plan order. Only these count as transferred.
   std::vector<uint32_t> transferred;
   // Set once "Interrupted!" has been printed.
   bool interruptReported = false;
-  // Set when the target went away during the transfer.
+  // Set when an error that concerns the whole target volume stopped the
+  // transfer, with that error.
   bool targetLost = false;
+  std::error_code targetLostBy;
 
  private:
   bool prepareFolder(const std::string& target, const std::string& relative);
   CopyOutcome transferSong(const SongEntry& entry, const std::string& relative);
   void reportTargetError(const std::string& target,
                          const std::error_code& error) const;
-  // Stops the transfer, with its line, when `error` concerns the whole
-  // target volume.
+  // Stops the transfer after the song at hand when `error` concerns the
+  // whole target volume.
   void noteTargetError(const std::error_code& error);
   void flushTarget() const;
 

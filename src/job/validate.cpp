@@ -22,7 +22,7 @@ bool FillJob::validate() {
   // lookups that suit every file system.
   if (!outputFolder.hold(outputDir.native())) {
     os::VolumeInfo volume;
-    if (!outputFolder.volume(volume)) target = describeVolume(volume);
+    if (!outputFolder.volume(volume)) targetVolume = describeVolume(volume);
   }
   return true;
 }

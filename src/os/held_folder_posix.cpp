@@ -85,10 +85,10 @@ std::error_code HeldFolder::identify(FileId& id) const {
 }
 
 bool HeldFolder::reachedBy(const std::string& path) const {
-  FileId held;
+  FileId folder;
   struct stat st;
-  if (identify(held) || stat(path.c_str(), &st) != 0) return false;
-  return held == idOf(st);
+  if (identify(folder) || stat(path.c_str(), &st) != 0) return false;
+  return folder == idOf(st);
 }
 
 std::error_code HeldFolder::volume(VolumeInfo& info) const {
@@ -109,13 +109,13 @@ std::error_code HeldFolder::volume(VolumeInfo& info) const {
 }
 
 bool HeldFolder::onSameVolume(const std::string& path) const {
-  struct stat held, other;
-  if (fstat(folder_.get(), &held) != 0) return false;
+  struct stat mine, other;
+  if (fstat(folder_.get(), &mine) != 0) return false;
   if (stat(path.c_str(), &other) != 0 &&
       stat(folderOf(path).c_str(), &other) != 0) {
     return false;
   }
-  return held.st_dev == other.st_dev;
+  return mine.st_dev == other.st_dev;
 }
 
 std::error_code HeldFolder::probe(const char* relative, bool& exists) const {

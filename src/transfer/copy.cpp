@@ -36,7 +36,6 @@ bool FillJob::copyFiles() {
     if (outputFolder.held() && !outputFolder.reachedBy(outputDir.native())) {
       printLine("The output directory ", outputDir.native(),
                 " is gone (unmounted or replaced); no further song is tried.");
-      targetLost = true;
       break;
     }
     const SongEntry& entry = songs[plan[i]];
@@ -47,6 +46,11 @@ bool FillJob::copyFiles() {
       printLine("File '", entry.sourcePath.native(), " could not be copied!");
     }
     if (outcome != CopyOutcome::Failed) transferred.push_back(plan[i]);
+    if (targetLost) {
+      printLine("The output directory ", outputDir.native(),
+                " can't be written any more (", targetLostBy.message(),
+                "); no further song is tried.");
+    }
   }
   flushTarget();
   return true;
@@ -62,10 +66,8 @@ void FillJob::flushTarget() const {
 
 void FillJob::noteTargetError(const std::error_code& error) {
   if (targetLost || !os::affectsWholeVolume(error)) return;
-  printLine("The output directory ", outputDir.native(),
-            " can't be written any more (", error.message(),
-            "); no further song is tried.");
   targetLost = true;
+  targetLostBy = error;
 }
 
 void FillJob::describePlan() const {

@@ -12,7 +12,7 @@
 FAT_SKIP_STATUS=77
 
 FAT_PACKAGES="qemu-system-x86 linux-image-amd64 dosfstools exfatprogs \
-busybox-static cpio"
+busybox-static cpio strace"
 
 # Modules the initramfs loads to reach the host root: the virtio PCI
 # transport and 9p over virtio. Their dependencies are read from the
@@ -122,7 +122,7 @@ fat_kind() {
     none)       FAT_FS=none;  FAT_MKFS="";        FAT_MIB=0;   FAT_CLUSTER=0 ;;
     *) return 1 ;;
   esac
-  FAT_MIB=${FAT_IMAGE_MIB:-$FAT_MIB}
+  FAT_MIB=${FAT_SCENARIO_MIB:-${FAT_IMAGE_MIB:-$FAT_MIB}}
 }
 
 FAT_ALL_KINDS="fat32-512 fat32-32k exfat-4k exfat-128k"

@@ -52,3 +52,40 @@ remount_target() {
   mount -t "$FAT_FS" -o "$FAT_MOUNT_OPTIONS" "$FAT_LOOP" "$FAT_TARGET" 2>"$FAT_WORK/mount.err" \
     || fail "mounting $FAT_LOOP again failed: $(head -n 1 "$FAT_WORK/mount.err")"
 }
+
+# make_songs DIR COUNT MINKIB MAXKIB [FOLDERS]: COUNT songs in one process
+# (a process costs about 0.07 s in the guest), of MINKIB to MAXKIB KiB and
+# a few bytes more, their sizes drawn from a fixed seed; spread over FOLDERS
+# subfolders when given. Each KiB of a song is a random block of that song
+# behind its own number, so that a copy that lands wrong cannot match.
+make_songs() {
+  perl -e '
+    my ($dir, $count, $min, $max, $folders) = @ARGV;
+    srand(20261208);
+    for my $i (1 .. $count) {
+      my $sub = $folders ? sprintf("/Artist %03d", $i % $folders) : "";
+      mkdir "$dir$sub";
+      my $size = int($min + rand($max - $min + 1)) * 1024 + 1 + int(rand(1023));
+      my $block = pack("N*", map { int(rand(4294967296)) } 1 .. 255);
+      open(my $f, ">", sprintf("%s%s/song %05d.mp3", $dir, $sub, $i)) or die "$!";
+      for (my $k = 0; $k * 1024 < $size; ++$k) {
+        my $piece = pack("N", $k) . $block;
+        my $left = $size - $k * 1024;
+        print $f ($left < 1024 ? substr($piece, 0, $left) : $piece);
+      }
+      close($f) or die "$!";
+    }' "$@" || fail "cannot make $2 songs in $1"
+}
+
+# free_bytes DIR: the bytes the file system holding DIR has left for us.
+free_bytes() { stat -f -c '%a %S' "$1" | awk '{ printf "%.0f\n", $1 * $2 }'; }
+
+# wait_for_files DIR N: waits until DIR holds at least N regular files, at
+# most two minutes.
+wait_for_files() {
+  for _ in $(seq 1 1200); do
+    [ "$(count_files "$1")" -ge "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "fewer than $2 files appeared in $1"
+}

@@ -1,0 +1,55 @@
+#!/bin/sh
+# The player goes away mid-run, as an eject does (umount -l), during a move:
+# the transfer stops with one line and exit status 2, nothing lands in the
+# bare mount point, and no song is lost: every song is either on the card,
+# byte for byte and in the list, or still in the library. Then the same with
+# the mount point removed, as automounters do: it must not come back.
+# fat-kinds: fat32-512 exfat-4k
+. "$FAT_LIB"
+
+# Moves songs until `wait_for_files` saw some land, then runs "$@" to take
+# the target away; leaves the program's output in $run.out.
+interrupted_move() {
+  run=$1
+  shift
+  rm -rf "$FAT_LIBRARY"/* kept
+  make_songs "$FAT_LIBRARY" 400 60 120
+  cp -R "$FAT_LIBRARY" kept || fail "cannot keep a copy of the library"
+  "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 60 -m -l "$FAT_WORK/$run.list" \
+    > "$run.out" 2>&1 &
+  pid=$!
+  wait_for_files "$FAT_TARGET" 5
+  "$@"
+  wait "$pid"
+  st=$?
+  [ "$st" = 2 ] || fail "$run: exit status $st, wanted 2"
+  grep -qx "The output directory $FAT_TARGET is gone (unmounted or replaced); no further song is tried." \
+    "$run.out" || fail "$run: no line saying the target is gone"
+}
+
+# Every song is on the card (in the list) or still in the library.
+check_songs() {
+  mkdir -p again
+  mount -t "$FAT_FS" -o "$FAT_MOUNT_OPTIONS" "$FAT_LOOP" again || fail "cannot mount the card again"
+  on_card=$(count_files again)
+  left=$(count_files "$FAT_LIBRARY")
+  [ "$((on_card + left))" = 400 ] || fail "$1: $on_card songs on the card and $left in the library"
+  [ "$(wc -l < "$FAT_WORK/$1.list")" = "$on_card" ] || fail "$1: the list does not name the $on_card songs"
+  for song in again/*.mp3; do
+    same_file "kept/$(basename "$song")" "$song"
+    [ ! -e "$FAT_LIBRARY/$(basename "$song")" ] || fail "$1: moved but still in the library: $song"
+  done
+  umount again
+}
+
+interrupted_move detached umount -l "$FAT_TARGET"
+[ "$(count_files "$FAT_TARGET")" = 0 ] || fail "songs went into the bare mount point"
+check_songs detached
+
+# Mounted again and emptied; now the mount point goes as well.
+mount -t "$FAT_FS" -o "$FAT_MOUNT_OPTIONS" "$FAT_LOOP" "$FAT_TARGET" || fail "cannot mount the card"
+find "$FAT_TARGET" -mindepth 1 -delete
+interrupted_move removed sh -c "umount -l '$FAT_TARGET' && rmdir '$FAT_TARGET'"
+[ ! -e "$FAT_TARGET" ] || fail "the removed mount point was made again"
+check_songs removed
+mkdir "$FAT_TARGET"

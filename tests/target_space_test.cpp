@@ -1,0 +1,102 @@
+#include "plan/target_space.h"
+
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "job/target_volume.h"
+#include "job_test_helpers.h"
+#include "test_util.h"
+
+TEST(TargetSpace, EntryBytesByFileSystem) {
+  // File system, name, bytes of its entries.
+  const std::tuple<TargetVolume::Entries, std::string, uint64_t> cases[] = {
+      {TargetVolume::Entries::Fat, "song.mp3", 64},          // 8 units
+      {TargetVolume::Entries::Fat, "thirteen.mp3x", 64},     // 13
+      {TargetVolume::Entries::Fat, "fourteen.mp3xx", 96},    // 14
+      {TargetVolume::Entries::Fat, "\xf0\x9f\x98\x80.mp3", 64},  // 6
+      {TargetVolume::Entries::ExFat, "fifteen-15.mp3", 96},      // 14
+      {TargetVolume::Entries::ExFat, "sixteen-16-.mp3x", 128},   // 16
+      {TargetVolume::Entries::Ntfs, "song.mp3", 1056},
+      {TargetVolume::Entries::Other, "song.mp3", 16},
+      {TargetVolume::Entries::Other, "song.mp3x", 20},
+  };
+  for (const auto& [entries, name, bytes] : cases) {
+    TargetVolume volume;
+    volume.entries = entries;
+    EXPECT_EQ(entryBytes(volume, name), bytes) << "name: " << name;
+  }
+}
+
+// Two songs of one unit each, in the output folder itself and in a folder
+// the choice has to create: the first song of each folder pays for its
+// entries' first unit, and for the new folder's own unit; the walk takes a
+// song only when it fits strictly.
+TEST(TargetSpace, FirstFitCountsUnitsEntriesAndNewFolders) {
+  SpaceCosts costs;
+  costs.unit = 4096;
+  costs.folders = {SpaceCosts::Folder{}, SpaceCosts::Folder{0, true, 64}};
+  costs.fileBytes = {4096, 4096, 4096, 4096};
+  costs.entryBytes = {64, 64, 64, 64};
+  costs.folderOf = {0, 0, 1, 1};
+  // Budget, the songs taken in the order 0 1 2 3, and the bytes.
+  const std::tuple<uint64_t, std::vector<uint32_t>, uint64_t> cases[] = {
+      {100000, {0, 1, 2, 3}, 8192 + 4096 + 8192 + 4096},
+      {12289, {0, 1}, 12288},
+      {12288, {0}, 8192},
+      {8192, {}, 0},
+  };
+  for (const auto& [budget, taken, bytes] : cases) {
+    std::vector<uint32_t> choice;
+    EXPECT_EQ(firstFitOnTarget({0, 1, 2, 3}, costs, budget, choice), bytes)
+        << "budget " << budget;
+    EXPECT_EQ(choice, taken) << "budget " << budget;
+  }
+  // In the other order the new folder comes first and brings its entry in
+  // the output folder: that folder's first unit.
+  std::vector<uint32_t> choice;
+  EXPECT_EQ(firstFitOnTarget({2, 0}, costs, 100000, choice),
+            4096 + 4096 + 4096 + 4096);
+  costs.reserved = 4096;
+  choice.clear();
+  EXPECT_EQ(firstFitOnTarget({0}, costs, 100000, choice), 4096 + 8192);
+}
+
+TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
+  TempDir dir;
+  makeDirs(dir / "out/Old");
+  TestJob test;
+  FillJob& job = test.job;
+  job.outputDir = dir / "out";
+  ASSERT_FALSE(job.outputFolder.hold(job.outputDir.native()));
+  job.targetVolume.allocationUnit = 4096;
+  job.targetVolume.entries = TargetVolume::Entries::Fat;
+  const std::tuple<uint64_t, std::string, uint64_t, uint32_t> songs[] = {
+      {0, "Old/a.mp3", 0, 1},         // bytes, target, what it takes, folder
+      {1, "Old/b.mp3", 4096, 1},
+      {4097, "New/Sub/c.mp3", 8192, 3},
+      {4096, "d.mp3", 4096, 0},
+  };
+  for (const auto& [bytes, target, takes, folder] : songs) {
+    job.songs.push_back(songEntry("/lib/x.mp3", 0, dir / "out/" + target));
+    job.songs.back().sizeBytes = bytes;
+  }
+  SpaceCosts costs = spaceCostsOf(job);
+  ASSERT_EQ(costs.folders.size(), 4u);  // Old, "", New, New/Sub
+  for (size_t i = 0; i < std::size(songs); ++i) {
+    EXPECT_EQ(costs.fileBytes[i], std::get<2>(songs[i])) << "song " << i;
+    EXPECT_EQ(costs.entryBytes[i], 64u) << "song " << i;
+  }
+  EXPECT_EQ(costs.folderOf, (std::vector<uint32_t>{0, 0, 3, 1}));
+  EXPECT_FALSE(costs.folders[0].missing);
+  EXPECT_TRUE(costs.folders[2].missing);
+  EXPECT_EQ(costs.folders[3].parent, 2u);
+  EXPECT_EQ(costs.reserved, 0u);
+
+  // The list on the same volume adds each song's line and its last unit.
+  job.bWriteUsedList = true;
+  job.usedListPath = dir / "out/used.txt";
+  costs = spaceCostsOf(job);
+  EXPECT_EQ(costs.reserved, 4096u);
+  EXPECT_EQ(costs.fileBytes[1], 4096u + 8);  // 0"x.mp3 and its line end
+}
