@@ -23,10 +23,10 @@ TEST(FatNames, WhatTheTargetWouldRefuseBecomesSomethingItTakes) {
       {"a?b*c:d\"e<f>g|h\\i.mp3", "a_b_c_d_e_f_g_h_i.mp3"},
       {std::string("t\x01\x1f\x7f.mp3"), "t___.mp3"},
       {"\xff\xfe.mp3", "__.mp3"},
-      {"\xc0\xaf", "__"},                // an overlong '/'
-      {"\xed\xa0\x80x", "___x"},         // a UTF-16 surrogate
-      {"\xe2\x82", "__"},                // cut short
-      {"\xf4\x90\x80\x80", "____"},      // beyond U+10FFFF
+      {"\xc0\xaf", "__"},            // an overlong '/'
+      {"\xed\xa0\x80x", "___x"},     // a UTF-16 surrogate
+      {"\xe2\x82", "__"},            // cut short
+      {"\xf4\x90\x80\x80", "____"},  // beyond U+10FFFF
       {"Ünïcödé " + kSmile + ".mp3", "Ünïcödé " + kSmile + ".mp3"},
       {"Best Of.", "Best Of"},
       {"Live ", "Live"},
@@ -37,13 +37,15 @@ TEST(FatNames, WhatTheTargetWouldRefuseBecomesSomethingItTakes) {
       // 255 UTF-16 units at most, the extension kept, cut at a character.
       {repeated("a", 300) + ".mp3", repeated("a", 251) + ".mp3"},
       {repeated(kSmile, 200) + ".mp3", repeated(kSmile, 125) + ".mp3"},
-      {repeated("a", 250) + " .mp3" + repeated("x", 0), repeated("a", 250) + " .mp3"},
+      {repeated("a", 250) + " .mp3" + repeated("x", 0),
+       repeated("a", 250) + " .mp3"},
       {repeated("a", 260) + ". .mp3", repeated("a", 251) + ".mp3"},
       {"x." + repeated("e", 300), "x." + repeated("e", 253)},
   };
   for (const auto& [name, mapped] : cases) {
     EXPECT_EQ(fatName(name), mapped) << "name: " << name;
-    EXPECT_EQ(fatName(fatName(name)), fatName(name)) << "mapped twice: " << name;
+    EXPECT_EQ(fatName(fatName(name)), fatName(name))
+        << "mapped twice: " << name;
   }
 }
 

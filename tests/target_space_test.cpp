@@ -11,9 +11,9 @@
 TEST(TargetSpace, EntryBytesByFileSystem) {
   // File system, name, bytes of its entries.
   const std::tuple<TargetVolume::Entries, std::string, uint64_t> cases[] = {
-      {TargetVolume::Entries::Fat, "song.mp3", 64},          // 8 units
-      {TargetVolume::Entries::Fat, "thirteen.mp3x", 64},     // 13
-      {TargetVolume::Entries::Fat, "fourteen.mp3xx", 96},    // 14
+      {TargetVolume::Entries::Fat, "song.mp3", 64},              // 8 units
+      {TargetVolume::Entries::Fat, "thirteen.mp3x", 64},         // 13
+      {TargetVolume::Entries::Fat, "fourteen.mp3xx", 96},        // 14
       {TargetVolume::Entries::Fat, "\xf0\x9f\x98\x80.mp3", 64},  // 6
       {TargetVolume::Entries::ExFat, "fifteen-15.mp3", 96},      // 14
       {TargetVolume::Entries::ExFat, "sixteen-16-.mp3x", 128},   // 16
@@ -72,7 +72,7 @@ TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
   job.targetVolume.allocationUnit = 4096;
   job.targetVolume.entries = TargetVolume::Entries::Fat;
   const std::tuple<uint64_t, std::string, uint64_t, uint32_t> songs[] = {
-      {0, "Old/a.mp3", 0, 1},         // bytes, target, what it takes, folder
+      {0, "Old/a.mp3", 0, 1},  // bytes, target, what it takes, folder
       {1, "Old/b.mp3", 4096, 1},
       {4097, "New/Sub/c.mp3", 8192, 3},
       {4096, "d.mp3", 4096, 0},
@@ -99,4 +99,30 @@ TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
   costs = spaceCostsOf(job);
   EXPECT_EQ(costs.reserved, 4096u);
   EXPECT_EQ(costs.fileBytes[1], 4096u + 8);  // 0"x.mp3 and its line end
+}
+
+TEST(TargetSpace, FileSystemTypesDecideNamesSizesAndListings) {
+  using Listing = TargetVolume::Listing;
+  // Type, names mapped, 4 GiB limit, short names, listing.
+  const std::tuple<std::string, bool, bool, bool, Listing> cases[] = {
+      {"vfat", true, true, true, Listing::IgnoreCase},
+      {"exfat", true, false, false, Listing::IgnoreCase},
+      {"ntfs3", true, false, true, Listing::IgnoreCase},
+      {"fuse.exfat", true, false, false, Listing::None},
+      {"fuseblk", true, false, true, Listing::None},
+      {"fuse.fusefat", true, true, true, Listing::None},
+      {"fuse.sshfs", false, false, false, Listing::None},
+      {"ext4", false, false, false, Listing::Exact},
+      {"tmpfs", false, false, false, Listing::Exact},
+      {"other", false, false, false, Listing::None},
+  };
+  for (const auto& [type, names, limit, shortNames, listing] : cases) {
+    os::VolumeInfo info;
+    info.type = type;
+    const TargetVolume volume = describeVolume(info);
+    EXPECT_EQ(volume.fatNames, names) << type;
+    EXPECT_EQ(volume.fourGiBLimit, limit) << type;
+    EXPECT_EQ(volume.shortNames, shortNames) << type;
+    EXPECT_EQ(volume.listing, listing) << type;
+  }
 }
