@@ -1,16 +1,26 @@
 #!/bin/sh
 # What pruning costs against a FAT folder that holds 10,000 songs, for a
 # library of 200,000: a run into that folder against a run into an empty
-# folder on tmpfs, beside the time find takes to list the library. Run in
-# the FAT guest:
+# folder on tmpfs, beside the time find takes to list the library. The card
+# is mounted afresh before every run into it, as a player just plugged in.
+# --none-taken names the card's songs so that none is a target of the
+# library; otherwise about 1 % of the library's targets are on the card,
+# and each of them costs a lookup that scans the FAT folder. Run in the FAT
+# guest:
 #   FAT_CHECK_MEMORY=4096 FAT_IMAGE_MIB=512 \
-#     tools/fat-check/guest-run fat32-32k bench/fat/prune.sh [ROUNDS] [OTHER]
+#     tools/fat-check/guest-run fat32-32k bench/fat/prune.sh \
+#       [--none-taken] [ROUNDS] [OTHER]
 # OTHER is a second program to time the same way (an earlier build).
 . "$FAT_LIB"
+word=Song
+if [ "${1:-}" = --none-taken ]; then
+  word=Track
+  shift
+fi
 rounds=${1:-3}
 other=${2:-}
-songs=${PRUNE_SONGS:-200000}
-held=${PRUNE_HELD:-10000}
+songs=200000
+held=10000
 
 # The library: sparse songs of 2 to 12 MiB (none fits into -s 1, so nothing
 # is copied) named as a library names them, 10 to an album.
@@ -32,15 +42,16 @@ perl -e '
 umount "$FAT_TARGET" && mount -t "$FAT_FS" -o "$(echo "$FAT_MOUNT_OPTIONS" | sed 's/,flush//')" \
   "$FAT_LOOP" "$FAT_TARGET" || fail "cannot mount the card without flush"
 perl -e '
-  my ($dir, $count) = @ARGV;
+  my ($dir, $count, $word) = @ARGV;
   srand(11);
   my %made;
   while (keys %made < $count) {
-    my $name = sprintf("%02d Song %d.mp3", 1 + int(rand(10)), int(rand(100000)));
+    my $name = sprintf("%02d %s %d.mp3", 1 + int(rand(10)), $word, int(rand(100000)));
     next if $made{lc $name}++;
     open(my $f, ">", "$dir/$name") or die "$name: $!";
     close($f);
-  }' "$FAT_TARGET" "$held" || fail "cannot fill the card"
+  }' "$FAT_TARGET" "$held" "$word" \
+  || fail "cannot fill the card"
 remount_target
 mkdir -p "$FAT_WORK/empty"
 
@@ -57,9 +68,11 @@ timed() {
 for round in $(seq 1 "$rounds"); do
   timed find find "$FAT_LIBRARY" -type f -name '*.mp3' -printf '%s\n'
   timed into-empty "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_WORK/empty" -s 1
+  remount_target
   timed into-card "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 1
   if [ -n "$other" ]; then
     timed other-into-empty "$other" -i "$FAT_LIBRARY" -o "$FAT_WORK/empty" -s 1
+    remount_target
     timed other-into-card "$other" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 1
   fi
 done
