@@ -35,11 +35,14 @@ bool hasNonAscii(std::string_view name) {
 }
 
 // Looks targets up below the output folder, listing each folder that
-// targets fall in once. A listing may rule a name out, never in: where it
-// holds a name the file system could take for the target's, where it cannot
-// be read, and for names it cannot speak for, the target itself is looked
-// up. The first target of every listed folder is looked up too, so that a
-// folder that can be listed but not searched is noticed.
+// targets fall in once. A listing rules a name out when it holds nothing
+// the file system could take for it, and rules it in only when it holds
+// that very name, byte for byte, as a file or a folder: what a lookup would
+// find as well. Where it holds a name the file system could take for the
+// target's, where it cannot be read, and for names it cannot speak for, the
+// target itself is looked up. The first target of every listed folder is
+// looked up too, so that a folder that can be listed but not searched is
+// noticed.
 class TargetLookup {
  public:
   TargetLookup(const os::HeldFolder& output, const TargetVolume& volume)
@@ -57,10 +60,15 @@ class TargetLookup {
       exists = false;
       return {};
     }
-    if (folder.state == State::Listed && folder.trusted &&
-        !mustLookUp(folder, name) && !folder.holds(name)) {
-      exists = false;
-      return {};
+    if (folder.state == State::Listed && folder.trusted) {
+      if (folder.present.count(name) != 0) {
+        exists = true;
+        return {};
+      }
+      if (!mustLookUp(folder, name) && !folder.holds(name)) {
+        exists = false;
+        return {};
+      }
     }
     const std::error_code error = output_.probe(relative, exists);
     if (folder.state == State::Listed && !folder.trusted) {
@@ -77,8 +85,12 @@ class TargetLookup {
     bool ignoreCase = false;
     bool caseFolded = false;  // by a folder flag, with Unicode rules
     bool trusted = false;
-    std::vector<std::string> keyTexts;          // what `keys` point into
-    std::unordered_set<std::string_view> keys;  // of the listed names
+    std::vector<std::string> names;  // as listed
+    std::vector<std::string> caseKeys;
+    // The listed names, or their case keys where the folder ignores case.
+    std::unordered_set<std::string_view> keys;
+    // The names listed as a file or a folder, byte for byte.
+    std::unordered_set<std::string_view> present;
 
     bool holds(std::string_view name) const {
       return ignoreCase ? keys.count(caseKey(name)) != 0
@@ -101,13 +113,25 @@ class TargetLookup {
       folder.caseFolded = listed.caseFolded;
       folder.ignoreCase = listed.caseFolded ||
                           volume_.listing == TargetVolume::Listing::IgnoreCase;
-      folder.keyTexts = std::move(listed.names);
-      for (std::string& name : folder.keyTexts) {
-        if (folder.ignoreCase) name = caseKey(name);
-      }
-      folder.keys.insert(folder.keyTexts.begin(), folder.keyTexts.end());
+      folder.names = std::move(listed.names);
+      keepNames(folder, listed.fileOrFolder);
     }
     return folder;
+  }
+
+  static void keepNames(Folder& folder, const std::vector<bool>& fileOrFolder) {
+    for (size_t i = 0; i < folder.names.size(); ++i) {
+      if (fileOrFolder[i]) folder.present.insert(folder.names[i]);
+    }
+    if (!folder.ignoreCase) {
+      folder.keys.insert(folder.names.begin(), folder.names.end());
+      return;
+    }
+    folder.caseKeys.reserve(folder.names.size());
+    for (const std::string& name : folder.names) {
+      folder.caseKeys.push_back(caseKey(name));
+    }
+    folder.keys.insert(folder.caseKeys.begin(), folder.caseKeys.end());
   }
 
   // Names a listing cannot rule out: too long for the file system (its

@@ -26,6 +26,9 @@ struct VolumeInfo {
 // The names in a folder and how the folder compares them.
 struct FolderNames {
   std::vector<std::string> names;
+  // Per name: listed as a file or a folder, so that a lookup of that very
+  // name finds it (false for links and entries of unknown type).
+  std::vector<bool> fileOrFolder;
   bool caseFolded = false;  // a folder that ignores case (ext4, f2fs, tmpfs)
 };
 

@@ -150,6 +150,8 @@ std::error_code HeldFolder::listNames(const std::string& relative,
       break;
     }
     names.names.emplace_back(entry->d_name);
+    names.fileOrFolder.push_back(entry->d_type == DT_REG ||
+                                 entry->d_type == DT_DIR);
   }
   closedir(dir);
   return error;
