@@ -108,6 +108,41 @@ TEST(FaultRun, WhatTheUserMayNotReadOrWriteIsReported) {
   EXPECT_EQ(listTree(lib), (std::set<std::string>{"a.mp3", "b.mp3"}));
 }
 
+// A move from a folder the user may not change: both songs land and count,
+// both sources stay, and each is reported once its batch is flushed, after
+// the progress lines.
+TEST(FaultRun, MoveWhoseSourcesCannotGoKeepsThemAndListsTheSongs) {
+  if (!canRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv";
+  TempDir dir;
+  const std::string lib = dir / "lib", out = dir / "out", list = dir / "used";
+  writeFile(lib + "/a.mp3", 3 << 10);
+  writeFile(lib + "/b.mp3", 5 << 10);
+  makeDirs(out);
+  chmod(lib.c_str(), 0555);
+  chmod(out.c_str(), 0777);
+  chmod(dir.path().c_str(), 0777);
+  const RunResult run =
+      runBinary({"-i", lib, "-o", out, "-s", "10", "-l", list, "-m"},
+                RunOptions{"", "", false, true});
+  const bool aFirst = run.out.find("1 / 2: a.mp3") != std::string::npos;
+  const std::string first = aFirst ? "a.mp3" : "b.mp3";
+  const std::string second = aFirst ? "b.mp3" : "a.mp3";
+  EXPECT_EQ(run.out, echoLines(lib, out) + newListLines(list) +
+                         "bMove ist true\n" + kDefaultFilter + scanLines(2) +
+                         planLines("0", true) + "Copying file 1 / 2: " + first +
+                         "\nCopying file 2 / 2: " + second + "\n" +
+                         copyFailed(out + "/" + first, lib + "/" + first,
+                                    "Permission denied") +
+                         copyFailed(out + "/" + second, lib + "/" + second,
+                                    "Permission denied") +
+                         summaryLines("0.0078125 / 10  MB (0%", 2, 2));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(listTree(out), (std::set<std::string>{"a.mp3", "b.mp3"}));
+  EXPECT_EQ(listTree(lib), (std::set<std::string>{"a.mp3", "b.mp3"}));
+  EXPECT_EQ(readText(list),
+            aFirst ? "3\"a.mp3\n5\"b.mp3\n" : "5\"b.mp3\n3\"a.mp3\n");
+}
+
 TEST(FaultCopy, SourceGoneSinceTheScanFailsAloneAndTheNextSongIsCopied) {
   TempDir dir;
   writeFile(dir / "b.mp3", 2 << 10);

@@ -12,6 +12,7 @@
 #include "index/progress.h"
 #include "index/song_entry.h"
 #include "job/target_volume.h"
+#include "os/copy.h"
 #include "os/held_folder.h"
 #include "plan/fill_plan.h"
 
@@ -151,18 +152,22 @@ class FillJob {
     Failed,                 // nothing new at the target
     Transferred,            // copied (and, with bMove, source removed)
     TransferredSourceKept,  // copied, but the source could not be removed
+    Unflushed,              // bMove: copied, its flush and removal to come
   };
   // Copies (bMove: moves) every planned song in plan order, printing the
   // bMove line and a progress line per song, and a "could not be copied!"
   // line after each one that was not transferred; records the transferred
-  // ones in `transferred`. An empty plan prints its notice and returns
-  // false; an interrupt stops before the next song. Otherwise true, also
-  // when songs failed.
+  // ones in `transferred`. A move flushes its songs in batches and removes
+  // their sources after each flush, so a song's failed flush or removal is
+  // told after the progress lines of later songs of its batch. An empty
+  // plan prints its notice and returns false; an interrupt stops before the
+  // next song. Otherwise true, also when songs failed.
   bool copyFiles();
-  // Copies one song without overwriting, creating its target's missing
-  // folders; prints why it did not (the folder, an existing target, a failed
-  // copy or removal). A partial target is removed.
-  CopyOutcome copySong(const SongEntry& entry);
+  // Copies the song at `position` without overwriting, creating its
+  // target's missing folders; prints why it did not (the folder, an
+  // existing target, a failed copy or removal). A partial target is
+  // removed.
+  CopyOutcome copySong(uint32_t position);
   // The dry run's stand-in for copyFiles: a line per planned song saying
   // what would be done ("Would copy <source> to <target>", or move), or the
   // empty plan's notice. Changes nothing on disk.
@@ -212,15 +217,31 @@ class FillJob {
 
  private:
   bool prepareFolder(const std::string& target, const std::string& relative);
-  CopyOutcome transferSong(const SongEntry& entry, const std::string& relative);
+  CopyOutcome transferSong(uint32_t position, const std::string& relative);
   void reportTargetError(const std::string& target,
                          const std::error_code& error) const;
   // Stops the transfer after the song at hand when `error` concerns the
   // whole target volume.
   void noteTargetError(const std::error_code& error);
   void flushTarget() const;
+  // Records a song's outcome, printing its "could not be copied!" line.
+  void noteOutcome(uint32_t position, CopyOutcome outcome);
+  // Flushes the moved songs that wait for it and removes their sources.
+  void completeMoves();
+  CopyOutcome completeMove(const SongEntry& entry, os::UnflushedCopy& copy);
+  // Prints, once, that the target volume can't be written any more.
+  void reportTargetLost();
 
   friend class FolderScan;
+
+  // A moved song whose copy is complete; its source goes after its flush.
+  struct UnflushedMove {
+    uint32_t position;
+    os::UnflushedCopy copy;
+  };
+  std::vector<UnflushedMove> unflushedMoves_;
+  uint64_t unflushedBytes_ = 0;
+  bool targetLostReported_ = false;
 
   std::ostream& output_;
   // Throttles the scan's progress line; started at the first folder listed

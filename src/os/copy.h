@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "os/descriptor.h"
 #include "os/held_folder.h"
 
 namespace os {
@@ -26,12 +27,27 @@ struct CopyResult {
 
 struct CopyOptions {
   std::function<bool()> stop;  // asked between chunks
-  // The data reaches the device before the copy counts as complete, so that
-  // the source can go safely.
-  bool syncData = false;
   // The target gets the source's access and modification times, as a move
   // keeps them.
   bool keepTimes = false;
+};
+
+// A complete copy whose data may not be on the device yet. It keeps the
+// target open, so that its flush reports any error in writing it back, and
+// the source can go safely once that flush succeeded.
+class UnflushedCopy {
+ public:
+  // Waits until the target's data is on the device, then closes it. On
+  // failure the target is removed.
+  std::error_code flush();
+
+ private:
+  friend CopyResult copyFileExclusive(const std::string&, const HeldFolder&,
+                                      const std::string&, const CopyOptions&,
+                                      UnflushedCopy*);
+  Descriptor file_;
+  int folder_ = -1;     // what `target_` is relative to; borrowed
+  std::string target_;  // as given to the copy
 };
 
 // Copies the regular file `source` to `target` (relative to `below` when
@@ -41,10 +57,13 @@ struct CopyOptions {
 // the kernel's in-place copy where it is offered. Either path may be longer
 // than the system's path limit (a song deep in a library). A target this
 // call created is removed again when the copy fails or is stopped; one that
-// existed before is never touched.
+// existed before is never touched. With `unflushed`, the data is handed to
+// the device as it is written and a complete target is left open there for
+// its flush, rather than closed; `below` must then outlive it.
 CopyResult copyFileExclusive(const std::string& source, const HeldFolder& below,
                              const std::string& target,
-                             const CopyOptions& options);
+                             const CopyOptions& options,
+                             UnflushedCopy* unflushed = nullptr);
 
 // Removes the file at `path`, which may be longer than the path limit.
 std::error_code removeFile(const std::string& path);

@@ -40,10 +40,11 @@ ssize_t copyChunkByHand(int in, int out) {
   return got;
 }
 
-// Copies everything from `in` to `out`. With `syncData` the written data is
-// handed to the device chunk by chunk, so that the flush at the end finds
+// Copies everything from `in` to `out`. With `writeBack` the written data
+// is handed to the device chunk by chunk, so that a flush later finds
 // little left to wait for.
-CopyResult copyData(int in, int out, const CopyOptions& options) {
+CopyResult copyData(int in, int out, const CopyOptions& options,
+                    bool writeBack) {
   bool useKernel = true;
   off_t written = 0;
   for (;;) {
@@ -61,24 +62,21 @@ CopyResult copyData(int in, int out, const CopyOptions& options) {
     }
     if (n == 0) return {CopyStatus::Copied, {}, true};
     if (n < 0 && errno != EINTR) return {CopyStatus::Failed, lastError(), true};
-    if (n > 0 && options.syncData) {
+    if (n > 0 && writeBack) {
       sync_file_range(out, written, n, SYNC_FILE_RANGE_WRITE);
       written += n;
     }
   }
 }
 
-// What a copy does to the target before it is closed: the flush and the
-// times, as `options` ask.
+// What a copy does to the target before it is closed: the times, as
+// `options` ask.
 CopyResult finish(int out, const struct stat& source,
                   const CopyOptions& options) {
   if (options.keepTimes) {
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (futimens(out, times) != 0)
       return {CopyStatus::Failed, lastError(), true};
-  }
-  if (options.syncData && fdatasync(out) != 0) {
-    return {CopyStatus::Failed, lastError(), true};
   }
   return {CopyStatus::Copied, {}, true};
 }
@@ -136,9 +134,22 @@ std::error_code removeFile(const std::string& path) {
                                                   : lastError();
 }
 
+std::error_code UnflushedCopy::flush() {
+  std::error_code error;
+  if (fdatasync(file_.get()) != 0) error = lastError();
+  const std::error_code closed = file_.close();
+  if (!error) error = closed;
+  if (error) {
+    const LongPath at(target_, folder_);
+    if (!at.error()) unlinkat(at.folder(), at.rest(), 0);
+  }
+  return error;
+}
+
 CopyResult copyFileExclusive(const std::string& source, const HeldFolder& below,
                              const std::string& target,
-                             const CopyOptions& options) {
+                             const CopyOptions& options,
+                             UnflushedCopy* unflushed) {
   const LongPath from(source);
   if (from.error()) return failed(from.error(), false);
   // O_NONBLOCK keeps a pipe that replaced the source from blocking the open.
@@ -153,15 +164,23 @@ CopyResult copyFileExclusive(const std::string& source, const HeldFolder& below,
                   false);
   }
 
-  const LongPath to(target, below.held() ? below.descriptor().get() : AT_FDCWD);
+  const int base = below.held() ? below.descriptor().get() : AT_FDCWD;
+  const LongPath to(target, base);
   if (to.error()) return failed(to.error());
   Descriptor out(openat(to.folder(), to.rest(),
                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                         st.st_mode & 0777));
   if (!out.valid()) return failed(lastError());
-  CopyResult result = copyData(in.get(), out.get(), options);
+  CopyResult result =
+      copyData(in.get(), out.get(), options, unflushed != nullptr);
   if (result.status == CopyStatus::Copied)
     result = finish(out.get(), st, options);
+  if (result.status == CopyStatus::Copied && unflushed != nullptr) {
+    unflushed->file_ = std::move(out);
+    unflushed->folder_ = base;
+    unflushed->target_ = target;
+    return result;
+  }
   const std::error_code closed = out.close();
   if (closed && result.status == CopyStatus::Copied) result = failed(closed);
   // Only the file this call created goes: the exclusive open made it ours.

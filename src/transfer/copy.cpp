@@ -16,6 +16,12 @@ std::string folderOf(const std::string& target) {
   return end == std::string::npos ? "/" : target.substr(0, end + 1);
 }
 
+// A move flushes its songs in batches of this much data or this many
+// songs: one flush for many songs costs about what one for a song does, and
+// a batch's sources stay until their songs are on the device.
+constexpr uint64_t kMoveBatchBytes = uint64_t{128} << 20;
+constexpr size_t kMoveBatchSongs = 64;
+
 const char kNothingToCopy[] =
     "There are no songs to copy! Did you forget to create an index or to "
     "create a choice?";
@@ -38,22 +44,64 @@ bool FillJob::copyFiles() {
                 " is gone (unmounted or replaced); no further song is tried.");
       break;
     }
-    const SongEntry& entry = songs[plan[i]];
     printLine("Copying file ", i + 1, " / ", plan.size(), ": ",
-              fileNameOf(entry.sourcePath.native()));
-    const CopyOutcome outcome = copySong(entry);
-    if (outcome != CopyOutcome::Transferred) {
-      printLine("File '", entry.sourcePath.native(), " could not be copied!");
+              fileNameOf(songs[plan[i]].sourcePath.native()));
+    noteOutcome(plan[i], copySong(plan[i]));
+    if (unflushedBytes_ >= kMoveBatchBytes ||
+        unflushedMoves_.size() >= kMoveBatchSongs) {
+      completeMoves();
     }
-    if (outcome != CopyOutcome::Failed) transferred.push_back(plan[i]);
-    if (targetLost) {
-      printLine("The output directory ", outputDir.native(),
-                " can't be written any more (", targetLostBy.message(),
-                "); no further song is tried.");
-    }
+    reportTargetLost();
   }
+  completeMoves();
+  reportTargetLost();
   flushTarget();
   return true;
+}
+
+void FillJob::noteOutcome(uint32_t position, CopyOutcome outcome) {
+  if (outcome == CopyOutcome::Unflushed) return;
+  if (outcome != CopyOutcome::Transferred) {
+    printLine("File '", songs[position].sourcePath.native(),
+              " could not be copied!");
+  }
+  if (outcome != CopyOutcome::Failed) transferred.push_back(position);
+}
+
+void FillJob::reportTargetLost() {
+  if (!targetLost || targetLostReported_) return;
+  targetLostReported_ = true;
+  printLine("The output directory ", outputDir.native(),
+            " can't be written any more (", targetLostBy.message(),
+            "); no further song is tried.");
+}
+
+void FillJob::completeMoves() {
+  if (unflushedMoves_.empty()) return;
+  // One flush of the volume writes the whole batch; each song's own flush
+  // after it finds little left to do and tells that song's errors.
+  (void)outputFolder.syncVolume();
+  for (UnflushedMove& move : unflushedMoves_) {
+    noteOutcome(move.position, completeMove(songs[move.position], move.copy));
+  }
+  unflushedMoves_.clear();
+  unflushedBytes_ = 0;
+}
+
+FillJob::CopyOutcome FillJob::completeMove(const SongEntry& entry,
+                                           os::UnflushedCopy& copy) {
+  // A moved song must be on the device before its source goes.
+  if (const std::error_code error = copy.flush()) {
+    reportTargetError(entry.targetPath.native(), error);
+    noteTargetError(error);
+    return CopyOutcome::Failed;
+  }
+  if (const std::error_code removed =
+          os::removeFile(entry.sourcePath.native())) {
+    reportTargetError(entry.targetPath.native(), removed);
+    return CopyOutcome::TransferredSourceKept;
+  }
+  return CopyOutcome::Transferred;
 }
 
 void FillJob::flushTarget() const {
@@ -82,7 +130,8 @@ void FillJob::describePlan() const {
   }
 }
 
-FillJob::CopyOutcome FillJob::copySong(const SongEntry& entry) {
+FillJob::CopyOutcome FillJob::copySong(uint32_t position) {
+  const SongEntry& entry = songs[position];
   const std::string& target = entry.targetPath.native();
   // Below the held output folder, so that a song never lands anywhere else.
   const size_t start = relativeStart(outputDir.native(), target);
@@ -101,7 +150,7 @@ FillJob::CopyOutcome FillJob::copySong(const SongEntry& entry) {
     printLine("File ", target, " already exists!");
     return CopyOutcome::Failed;
   }
-  return transferSong(entry, relative);
+  return transferSong(position, relative);
 }
 
 bool FillJob::prepareFolder(const std::string& target,
@@ -115,16 +164,16 @@ bool FillJob::prepareFolder(const std::string& target,
   return false;
 }
 
-FillJob::CopyOutcome FillJob::transferSong(const SongEntry& entry,
+FillJob::CopyOutcome FillJob::transferSong(uint32_t position,
                                            const std::string& relative) {
+  const SongEntry& entry = songs[position];
   const std::string& source = entry.sourcePath.native();
   os::CopyOptions options;
   options.stop = [] { return os::interruptSignal() != 0; };
-  // A moved song must be on the device before its source goes.
-  options.syncData = bMove;
   options.keepTimes = bMove;
-  const os::CopyResult copy =
-      os::copyFileExclusive(source, outputFolder, relative, options);
+  os::UnflushedCopy unflushed;
+  const os::CopyResult copy = os::copyFileExclusive(
+      source, outputFolder, relative, options, bMove ? &unflushed : nullptr);
   if (copy.status == os::CopyStatus::Interrupted) {
     reportInterrupt();
     return CopyOutcome::Failed;
@@ -135,10 +184,9 @@ FillJob::CopyOutcome FillJob::transferSong(const SongEntry& entry,
     return CopyOutcome::Failed;
   }
   if (bMove) {
-    if (const std::error_code removed = os::removeFile(source)) {
-      reportTargetError(entry.targetPath.native(), removed);
-      return CopyOutcome::TransferredSourceKept;
-    }
+    unflushedMoves_.push_back({position, std::move(unflushed)});
+    unflushedBytes_ += entry.sizeBytes;
+    return CopyOutcome::Unflushed;
   }
   return CopyOutcome::Transferred;
 }

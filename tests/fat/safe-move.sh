@@ -10,14 +10,18 @@ touch -d '2001-02-03 04:05:06' "$FAT_LIBRARY"/*.mp3
 strace -f -o trace -e trace=openat,fdatasync,syncfs,unlinkat,unlink \
   "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 10 -m -l "$FAT_WORK/used.txt" \
   > run.out 2>&1 || fail "exit status $?: $(tail -n 1 run.out)"
-# Every removal of a source follows a flush since the removal before it,
-# and the card is flushed after the last removal and before the list opens.
+# Every removal of a source follows a flush of its own copy, and the card
+# is flushed after the last removal and before the list opens.
 awk -v lib="$FAT_LIBRARY/" -v list="$FAT_WORK/used.txt" '
-  /fdatasync\(/ { synced = 1 }
+  function quoted(line) { sub(/^[^"]*"/, "", line); sub(/".*/, "", line); return line }
+  function base(path, parts) { return parts[split(path, parts, "/")] }
+  /openat\(/ && /O_CREAT/ && !index($0, list) { copy[$NF] = base(quoted($0)) }
+  /fdatasync\(/ { fd = $0; sub(/.*fdatasync\(/, "", fd); sub(/\).*/, "", fd)
+                  if (fd in copy) synced[copy[fd]] = 1 }
   /unlinkat?\(/ && index($0, lib) {
     removed++
-    if (!synced) { print "source removed before its copy was flushed: " $0; bad = 1 }
-    synced = 0; volume = 0
+    if (!synced[base(quoted($0))]) { print "source removed before its copy was flushed: " $0; bad = 1 }
+    volume = 0
   }
   /syncfs\(/ { volume = 1 }
   /openat\(/ && index($0, list) && !volume { print "list written before the card was flushed"; bad = 1 }
