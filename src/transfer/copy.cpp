@@ -1,5 +1,7 @@
 #include "os/copy.h"
 
+#include <algorithm>
+
 #include "job/fill_job.h"
 #include "job/paths.h"
 #include "os/files.h"
@@ -22,6 +24,13 @@ std::string folderOf(const std::string& target) {
 constexpr uint64_t kMoveBatchBytes = uint64_t{128} << 20;
 constexpr size_t kMoveBatchSongs = 64;
 
+// How many moved songs may wait for their flush together: each holds its
+// copy open, and the descriptors the run may open bound them.
+size_t moveBatchSongs() {
+  const size_t limit = os::raiseOpenFileLimit(4 * kMoveBatchSongs);
+  return limit > 32 ? std::min(kMoveBatchSongs, (limit - 32) / 2) : 1;
+}
+
 const char kNothingToCopy[] =
     "There are no songs to copy! Did you forget to create an index or to "
     "create a choice?";
@@ -34,6 +43,7 @@ bool FillJob::copyFiles() {
     return false;
   }
   printLine("bMove is ", bMove ? "true" : "false");
+  const size_t batchSongs = bMove ? moveBatchSongs() : 0;
   for (size_t i = 0; i < plan.size() && !targetLost; ++i) {
     if (os::interruptSignal() != 0) {
       reportInterrupt();
@@ -48,7 +58,7 @@ bool FillJob::copyFiles() {
               fileNameOf(songs[plan[i]].sourcePath.native()));
     noteOutcome(plan[i], copySong(plan[i]));
     if (unflushedBytes_ >= kMoveBatchBytes ||
-        unflushedMoves_.size() >= kMoveBatchSongs) {
+        unflushedMoves_.size() >= batchSongs) {
       completeMoves();
     }
     reportTargetLost();
