@@ -4,9 +4,10 @@
 # folder on tmpfs, beside the time find takes to list the library. The card
 # is mounted afresh before every run into it, as a player just plugged in.
 # --none-taken names the card's songs so that none is a target of the
-# library; otherwise about 1 % of the library's targets are on the card,
-# and each of them costs a lookup that scans the FAT folder. Run in the FAT
-# guest:
+# library; otherwise about 1 % of the library's targets are on the card.
+# Run in the FAT guest (a run takes about 6 minutes under emulation, more
+# than a scenario may):
+#   FAT_RUN_TIMEOUT=3000 FAT_CHECK_TIMEOUT=3600 \
 #   FAT_CHECK_MEMORY=4096 FAT_IMAGE_MIB=512 \
 #     tools/fat-check/guest-run fat32-32k bench/fat/prune.sh \
 #       [--none-taken] [ROUNDS] [OTHER]
