@@ -61,11 +61,12 @@ class TargetLookup {
       return {};
     }
     if (folder.state == State::Listed && folder.trusted) {
-      if (folder.present.count(name) != 0) {
+      const Match match = folder.match(name);
+      if (match == Match::Itself) {
         exists = true;
         return {};
       }
-      if (!mustLookUp(folder, name) && !folder.holds(name)) {
+      if (match == Match::None && !mustLookUp(folder, name)) {
         exists = false;
         return {};
       }
@@ -80,21 +81,28 @@ class TargetLookup {
 
  private:
   enum class State { Absent, Listed, LookEach };
+  // What a listing holds for a name: nothing the file system could take
+  // for it, such a name, or that very name as a file or a folder.
+  enum class Match { None, Similar, Itself };
   struct Folder {
     State state = State::LookEach;
     bool ignoreCase = false;
     bool caseFolded = false;  // by a folder flag, with Unicode rules
     bool trusted = false;
     std::vector<std::string> names;  // as listed
+    std::vector<bool> fileOrFolder;  // per name
     std::vector<std::string> caseKeys;
-    // The listed names, or their case keys where the folder ignores case.
-    std::unordered_set<std::string_view> keys;
-    // The names listed as a file or a folder, byte for byte.
-    std::unordered_set<std::string_view> present;
+    // The listed names, or their case keys where the folder ignores case,
+    // each to the first listed name that has it.
+    std::unordered_map<std::string_view, size_t> keys;
 
-    bool holds(std::string_view name) const {
-      return ignoreCase ? keys.count(caseKey(name)) != 0
-                        : keys.count(name) != 0;
+    Match match(std::string_view name) const {
+      const std::string key = ignoreCase ? caseKey(name) : std::string();
+      const auto found = keys.find(ignoreCase ? std::string_view(key) : name);
+      if (found == keys.end()) return Match::None;
+      const size_t i = found->second;
+      return names[i] == name && fileOrFolder[i] ? Match::Itself
+                                                 : Match::Similar;
     }
   };
 
@@ -114,24 +122,22 @@ class TargetLookup {
       folder.ignoreCase = listed.caseFolded ||
                           volume_.listing == TargetVolume::Listing::IgnoreCase;
       folder.names = std::move(listed.names);
-      keepNames(folder, listed.fileOrFolder);
+      folder.fileOrFolder = std::move(listed.fileOrFolder);
+      keepKeys(folder);
     }
     return folder;
   }
 
-  static void keepNames(Folder& folder, const std::vector<bool>& fileOrFolder) {
-    for (size_t i = 0; i < folder.names.size(); ++i) {
-      if (fileOrFolder[i]) folder.present.insert(folder.names[i]);
+  static void keepKeys(Folder& folder) {
+    if (folder.ignoreCase) {
+      folder.caseKeys.reserve(folder.names.size());
+      for (const std::string& name : folder.names) {
+        folder.caseKeys.push_back(caseKey(name));
+      }
     }
-    if (!folder.ignoreCase) {
-      folder.keys.insert(folder.names.begin(), folder.names.end());
-      return;
-    }
-    folder.caseKeys.reserve(folder.names.size());
-    for (const std::string& name : folder.names) {
-      folder.caseKeys.push_back(caseKey(name));
-    }
-    folder.keys.insert(folder.caseKeys.begin(), folder.caseKeys.end());
+    const std::vector<std::string>& keys =
+        folder.ignoreCase ? folder.caseKeys : folder.names;
+    for (size_t i = 0; i < keys.size(); ++i) folder.keys.emplace(keys[i], i);
   }
 
   // Names a listing cannot rule out: too long for the file system (its
