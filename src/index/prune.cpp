@@ -97,8 +97,9 @@ class TargetLookup {
     std::unordered_map<std::string_view, size_t> keys;
 
     Match match(std::string_view name) const {
-      const std::string key = ignoreCase ? caseKey(name) : std::string();
-      const auto found = keys.find(ignoreCase ? std::string_view(key) : name);
+      const std::string folded = ignoreCase ? caseKey(name) : std::string();
+      const std::string_view key = ignoreCase ? folded : name;
+      const auto found = keys.find(key);
       if (found == keys.end()) return Match::None;
       const size_t i = found->second;
       return names[i] == name && fileOrFolder[i] ? Match::Itself
