@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "index/fat_names.h"
 #include "job/fill_job.h"
