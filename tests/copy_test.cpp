@@ -61,9 +61,9 @@ TEST_P(FullTarget, SongThatDoesNotFitLeavesNoTraceAndStaysAvailable) {
 
 INSTANTIATE_TEST_SUITE_P(CopyAndMove, FullTarget, testing::Bool());
 
-// An unreadable song; then a target folder and a list the user may not
-// write. Each is reported, nothing is lost, and the run ends normally.
-TEST(FaultRun, WhatTheUserMayNotReadOrWriteIsReported) {
+// An unreadable song is reported, the other one is copied and listed, and
+// the run ends normally.
+TEST(FaultRun, WhatTheUserMayNotReadIsReported) {
   if (!canRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv";
   TempDir dir;
   const std::string lib = dir / "lib", out = dir / "out", list = dir / "l/used";
@@ -74,12 +74,11 @@ TEST(FaultRun, WhatTheUserMayNotReadOrWriteIsReported) {
   chmod((lib + "/a.mp3").c_str(), 0600);
   chmod(out.c_str(), 0777);
   chmod((dir / "l").c_str(), 0777);
-  const std::vector<std::string> args = {"-i", lib,  "-o", out,
-                                         "-s", "10", "-l", list};
-  const RunOptions nobody{"", "", false, true};
   const std::string refused =
       copyFailed(out + "/a.mp3", lib + "/a.mp3", "Permission denied");
-  RunResult run = runBinary(args, nobody);
+  const RunResult run =
+      runBinary({"-i", lib, "-o", out, "-s", "10", "-l", list},
+                RunOptions{"", "", false, true});
   const bool aFirst = run.out.find("1 / 2: a.mp3") != std::string::npos;
   EXPECT_EQ(run.out, echoLines(lib, out) + newListLines(list) + kDefaultFilter +
                          scanLines(2) + planLines("0", false) +
@@ -90,22 +89,8 @@ TEST(FaultRun, WhatTheUserMayNotReadOrWriteIsReported) {
                                        refused) +
                          summaryLines("0.0078125 / 10  MB (0%", 2, 1));
   EXPECT_EQ(run.status, 2) << "a planned song was not transferred";
-
-  chmod((lib + "/a.mp3").c_str(), 0644);
-  chmod(out.c_str(), 0755);
-  ASSERT_EQ(chown(list.c_str(), 0, 0), 0);
-  run = runBinary(args, nobody);
-  EXPECT_EQ(run.out, echoLines(lib, out) + "Used songs list: " + list + "\n" +
-                         kDefaultFilter + scanLines(2) +
-                         "End of Used List reached. 1 Entries were read.\n"
-                         "Done. 1 entries were removed from the song list.\n" +
-                         planLines("0", false) + "Copying file 1 / 1: a.mp3\n" +
-                         refused + "The UsedList-File can't be written!\n" +
-                         summaryLines("0.00292969 / 10  MB (0%", 1, 0));
-  EXPECT_EQ(run.status, 2) << "a planned song was not transferred";
   EXPECT_EQ(readText(list), "5\"b.mp3\n");
   EXPECT_EQ(listTree(out), std::set<std::string>{"b.mp3"});
-  EXPECT_EQ(listTree(lib), (std::set<std::string>{"a.mp3", "b.mp3"}));
 }
 
 // A move from a folder the user may not change: both songs land and count,

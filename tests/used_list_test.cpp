@@ -1,13 +1,18 @@
 #include "usedlist/used_list.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
 #include "job_test_helpers.h"
+#include "os/descriptor.h"
 #include "run_output.h"
 #include "test_util.h"
 
@@ -115,6 +120,38 @@ TEST(UsedList, WriterOnAFullVolumeKeepsTheWholeLinesThatFit) {
                              "may pick them again.\n");
 }
 
+// A line drops the songs of its size and name, a line without a name every
+// song of its size; names compare as the writer writes them and the reader
+// takes them back.
+TEST(UsedList, ALineNamesTheSongsOfItsSizeAndName) {
+  const std::pair<uint32_t, std::string> songs[] = {{5, "a.mp3"},
+                                                    {5, "b.mp3"},
+                                                    {6, "a.mp3"},
+                                                    {7, "odd\nname.mp3"},
+                                                    {8, "cr\r"}};
+  const std::pair<std::string, std::string> cases[] = {
+      {"5\"a.mp3\n", "5 a.mp3|"},
+      {"5\"\n", "5 a.mp3|5 b.mp3|"},
+      {"5\"a.mp3\r\n6\"b.mp3\n5\"a.mp3\n", "5 a.mp3|"},
+      {usedListLine(7, "odd\nname.mp3") + usedListLine(8, "cr\r"),
+       "7 odd\nname.mp3|8 cr\r|"},
+      {"9\"a.mp3\n5\"A.mp3\n5 a.mp3\n6\"a.mp3 \n", ""},
+  };
+  for (const auto& [list, dropped] : cases) {
+    std::vector<uint32_t> sizes;
+    for (const auto& song : songs) sizes.push_back(song.first);
+    ListedSongs listed(sizes);
+    std::stringbuf in(list);
+    for (UsedListEntry entry; readUsedListEntry(in, entry);) listed.add(entry);
+    std::string names;
+    for (const auto& [size, name] : songs) {
+      if (listed.names(size, name))
+        names += std::to_string(size) + " " + name + "|";
+    }
+    EXPECT_EQ(names, dropped) << "list: " << list;
+  }
+}
+
 TEST(FaultList, EndlessLineKeepsOnlyTheStartOfItsName) {
   std::stringbuf list("7\"" + std::string(100000, 'x') + "\r\n8\"b\n");
   UsedListEntry entry;
@@ -165,4 +202,85 @@ TEST(FillRun, MirrorsFoldersAndNeverPicksAListedSong) {
   EXPECT_EQ(listTree(dir / "out2"),
             (std::set<std::string>{"Folk/", "Folk/song.mp3", "Jazz/",
                                    "Jazz/Old/", "Jazz/Old/song.mp3"}));
+}
+
+// A list that cannot be read, or cannot be appended to or created, stops the
+// run before the scan with one line and status 1; the check creates nothing.
+TEST(FaultList, ListThatCannotBeReadOrWrittenStopsTheRunFirst) {
+  TempDir dir;
+  writeFile(dir / "lib/a.mp3", 1 << 10);
+  makeDirs(dir / "out");
+  makeDirs(dir / "folder");
+  makeDirs(dir / "ro");
+  writeText(dir / "locked", "1\"a.mp3\n");
+  chmod((dir / "locked").c_str(), 0600);
+  writeText(dir / "shared", "");
+  chmod((dir / "shared").c_str(), 0644);
+  const bool readOnly =
+      mount("tmpfs", (dir / "ro").c_str(), "tmpfs", MS_RDONLY, nullptr) == 0;
+  struct Row {
+    std::string list;
+    bool exists, nobody;
+    std::string line;
+  };
+  const Row rows[] = {
+      {"nodir/used", false, false,
+       "write the used-list nodir/used: No such "
+       "file or directory"},
+      {"folder", false, false, "write the used-list folder: Is a directory"},
+      {"ro/used", false, false,
+       "write the used-list ro/used: Read-only file system"},
+      {"shared", true, true, "write the used-list shared: Permission denied"},
+      {"locked", true, true, "read the used-list locked: Permission denied"},
+  };
+  for (const Row& row : rows) {
+    if (row.nobody && !canRunUnprivileged()) continue;
+    if (row.list == "ro/used" && !readOnly) continue;
+    const RunResult run =
+        runBinary({"-i", "lib", "-o", "out", "-s", "1", "-l", row.list},
+                  RunOptions{dir.path(), "", false, row.nobody});
+    EXPECT_EQ(run.out, echoLines("lib", "out") +
+                           (row.exists ? "" : missingListLine(row.list)) +
+                           "Used songs list: " + row.list + "\n" +
+                           kDefaultFilter + "Can't " + row.line + "\n")
+        << row.list;
+    EXPECT_EQ(run.status, 1) << row.list;
+  }
+  if (readOnly) umount2((dir / "ro").c_str(), MNT_DETACH);
+  EXPECT_EQ(listTree(dir.path()),
+            (std::set<std::string>{"folder/", "lib/", "lib/a.mp3", "locked",
+                                   "out/", "ro/", "shared"}));
+}
+
+// A list that takes no line makes the status 2 although the song landed; a
+// pipe takes them all, and that it cannot be flushed is no error.
+TEST(FaultList, ListThatTakesNoLineMakesTheStatus2) {
+  TempDir dir;
+  writeFile(dir / "lib/a.mp3", 1 << 10);
+  makeDirs(dir / "out");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+  const os::Descriptor reader(
+      open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK));
+  ASSERT_TRUE(reader.valid());
+  const std::pair<std::string, std::string> cases[] = {
+      {"/dev/full", "Can't write " + dir / "lib/a.mp3" +
+                        " to used-list: No space left on device\n1 of 1 songs "
+                        "could not be listed; a later run may pick them "
+                        "again.\n"},
+      {dir / "fifo", ""}};
+  for (const auto& [list, failure] : cases) {
+    std::system(("rm -f " + dir / "out/a.mp3").c_str());
+    const RunResult run = runBinary(
+        {"-i", dir / "lib", "-o", dir / "out", "-s", "1", "-l", list});
+    EXPECT_EQ(run.out, echoLines(dir / "lib", dir / "out") +
+                           newListLines(list) + kDefaultFilter + scanLines(1) +
+                           planLines("0", false) + copyingLine(1, 1, "a.mp3") +
+                           failure +
+                           summaryLines("0.000976562 / 1  MB (0%", 1, 1))
+        << list;
+    EXPECT_EQ(run.status, failure.empty() ? 0 : 2) << list;
+  }
+  char lines[64] = {};
+  EXPECT_EQ(read(reader.get(), lines, sizeof lines), 8);
+  EXPECT_STREQ(lines, "1\"a.mp3\n");
 }

@@ -119,19 +119,28 @@ class FillJob {
   bool matchesRegex(std::string_view text, const RegexTest& test) const;
 
   // --- Used-songs list (usedlist/used_list_file.cpp).
+  // Part of validation: whether the list can be read (when it is to be read)
+  // and appended to or created (when it is to be written), without changing
+  // anything. Prints "Can't read the used-list <path>: <description>" or the
+  // same with "write" and returns false when not.
+  bool checkUsedList();
   // Without bReadUsedList: false, nothing printed. Otherwise reads the list
-  // at usedListPath, drops every song whose size in KiB a line names, prints
-  // the count of lines read and of songs dropped, and returns true; a list
-  // that cannot be opened prints "The UsedList-File can't be read!", leaves
-  // the index alone and returns false.
+  // at usedListPath, drops every song that a line names (by its size in KiB
+  // and file name; a line without a name, by size alone), prints the count
+  // of lines read and of songs dropped, and returns true; a list that cannot
+  // be opened prints "The UsedList-File can't be read!", leaves the index
+  // alone and returns false.
   bool readUsedList();
   // Without bWriteUsedList: false, nothing printed. Otherwise appends one
   // line per transferred song, in plan order, creating the file when
-  // needed, and returns true. A list that cannot be opened prints "The
-  // UsedList-File can't be written!" and returns false. A write that fails
-  // part-way cuts the file back to its last whole line, names the song whose
-  // line did not make it ("Can't write <source> to used-list: <description>")
-  // and returns false; the lines before it stay.
+  // needed, and returns true. A list below the output folder is written
+  // below the held folder, and not at all once the output folder is gone.
+  // A list that cannot be opened prints "The UsedList-File can't be
+  // written!" and returns false. A write that fails part-way cuts the file
+  // back to its last whole line, names the song whose line did not make it
+  // ("Can't write <source> to used-list: <description>") and returns false;
+  // the lines before it stay. A transferred song left out of the list sets
+  // bUsedListFailed.
   bool writeUsedList();
 
   // --- Planner (plan/planner.cpp).
@@ -176,7 +185,8 @@ class FillJob {
   // counts of candidates and of transferred songs.
   void printSummary() const;
   // The exit status of a run that ended normally: 2 when a planned song was
-  // not transferred, else 0 (a dry run transfers nothing and is 0).
+  // not transferred or a transferred one could not be listed, else 0 (a dry
+  // run transfers nothing and is 0).
   int runStatus() const;
   // Prints "Interrupted!" the first time it is called.
   void reportInterrupt();
@@ -195,6 +205,7 @@ class FillJob {
   std::string excludeRegex;
   bool bReadUsedList = false;
   bool bWriteUsedList = false;
+  bool bUsedListFailed = false;  // a transferred song is not in the list
   bool bMove = false;
   std::string usedListPath;
   std::fstream usedListStream;  // the reader's
@@ -216,6 +227,9 @@ class FillJob {
   std::error_code targetLostBy;
 
  private:
+  // The list's path below the held output folder, or "" when it does not
+  // lie below it.
+  std::string usedListBelowOutput() const;
   bool prepareFolder(const std::string& target, const std::string& relative);
   CopyOutcome transferSong(uint32_t position, const std::string& relative);
   void reportTargetError(const std::string& target,

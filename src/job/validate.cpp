@@ -24,5 +24,5 @@ bool FillJob::validate() {
     os::VolumeInfo volume;
     if (!outputFolder.volume(volume)) targetVolume = describeVolume(volume);
   }
-  return true;
+  return checkUsedList();
 }

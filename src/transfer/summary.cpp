@@ -23,5 +23,6 @@ void FillJob::printSummary() const {
 }
 
 int FillJob::runStatus() const {
-  return !bDryRun && transferred.size() < plan.size() ? 2 : 0;
+  const bool lost = !bDryRun && transferred.size() < plan.size();
+  return lost || bUsedListFailed ? 2 : 0;
 }

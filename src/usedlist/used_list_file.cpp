@@ -6,36 +6,33 @@
 #include "os/signals.h"
 #include "usedlist/used_list.h"
 
-namespace {
+std::string FillJob::usedListBelowOutput() const {
+  if (!outputFolder.held()) return "";
+  const std::string list = absoluteForm(usedListPath);
+  const size_t start = relativeStart(absoluteForm(outputDir.native()), list);
+  return start == std::string::npos ? "" : list.substr(start);
+}
 
-// The distinct song sizes of the index, each with a mark for "named by the
-// list". Bounded by the index, however long the list is.
-class SizeMarks {
- public:
-  explicit SizeMarks(const SongIndex& songs) {
-    sizes_.reserve(songs.size());
-    for (const SongEntry& song : songs) sizes_.push_back(song.sizeKiB);
-    std::sort(sizes_.begin(), sizes_.end());
-    sizes_.erase(std::unique(sizes_.begin(), sizes_.end()), sizes_.end());
-    marked_.assign(sizes_.size(), false);
+bool FillJob::checkUsedList() {
+  if (bReadUsedList) {
+    if (const std::error_code error = os::checkReadable(usedListPath)) {
+      printLine("Can't read the used-list ", usedListPath, ": ",
+                error.message());
+      return false;
+    }
   }
-
-  void mark(uint32_t size) {
-    auto it = std::lower_bound(sizes_.begin(), sizes_.end(), size);
-    if (it != sizes_.end() && *it == size) marked_[it - sizes_.begin()] = true;
+  if (!bWriteUsedList) return true;
+  const std::string below = usedListBelowOutput();
+  const std::error_code error =
+      below.empty() ? os::checkAppendable(os::HeldFolder(), usedListPath)
+                    : os::checkAppendable(outputFolder, below);
+  if (error) {
+    printLine("Can't write the used-list ", usedListPath, ": ",
+              error.message());
+    return false;
   }
-
-  bool marked(uint32_t size) const {
-    auto it = std::lower_bound(sizes_.begin(), sizes_.end(), size);
-    return marked_[it - sizes_.begin()];
-  }
-
- private:
-  std::vector<uint32_t> sizes_;
-  std::vector<bool> marked_;
-};
-
-}  // namespace
+  return true;
+}
 
 bool FillJob::readUsedList() {
   if (!bReadUsedList) return false;
@@ -47,21 +44,25 @@ bool FillJob::readUsedList() {
     return false;
   }
 
-  SizeMarks marks(songs);
+  std::vector<uint32_t> sizes;
+  sizes.reserve(songs.size());
+  for (const SongEntry& song : songs) sizes.push_back(song.sizeKiB);
+  ListedSongs listed(std::move(sizes));
   UsedListEntry entry;
   size_t count = 0;
   while (os::interruptSignal() == 0 &&
          readUsedListEntry(*usedListStream.rdbuf(), entry)) {
-    marks.mark(entry.sizeKiB);
+    listed.add(entry);
     ++count;
   }
   usedListStream.clear();
   usedListStream.close();
   printLine("End of Used List reached. ", count, " Entries were read.");
 
-  const auto kept = std::remove_if(
-      songs.begin(), songs.end(),
-      [&](const SongEntry& song) { return marks.marked(song.sizeKiB); });
+  const auto kept =
+      std::remove_if(songs.begin(), songs.end(), [&](const SongEntry& song) {
+        return listed.names(song.sizeKiB, fileNameOf(song.sourcePath.native()));
+      });
   const size_t removed = songs.end() - kept;
   songs.erase(kept, songs.end());
   printLine("Done. ", removed, " entries were removed from the song list.");
@@ -122,9 +123,20 @@ size_t appendWholeLines(os::AppendFile& list,
 
 bool FillJob::writeUsedList() {
   if (!bWriteUsedList) return false;
+  // A list on the player goes to the player or nowhere: never into the bare
+  // folder that a pulled card leaves behind.
+  const std::string below = usedListBelowOutput();
+  if (!below.empty() && !outputFolder.reachedBy(outputDir.native())) {
+    printLine("Can't write the used-list ", usedListPath,
+              ": the output directory is gone");
+    bUsedListFailed = !transferred.empty();
+    return false;
+  }
   os::AppendFile list;
-  if (list.open(usedListPath)) {
+  if (below.empty() ? list.open(usedListPath)
+                    : list.open(outputFolder, below)) {
     printLine("The UsedList-File can't be written!");
+    bUsedListFailed = !transferred.empty();
     return false;
   }
   if (transferred.empty()) return true;
@@ -141,7 +153,9 @@ bool FillJob::writeUsedList() {
   if (const std::error_code synced = list.sync()) {
     printLine("Can't write the used-list ", usedListPath, ": ",
               synced.message());
+    bUsedListFailed = true;
     return false;
   }
-  return kept == transferred.size();
+  bUsedListFailed = kept < transferred.size();
+  return !bUsedListFailed;
 }

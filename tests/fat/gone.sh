@@ -1,21 +1,25 @@
 #!/bin/sh
-# The player goes away mid-run, as an eject does (umount -l), during a move:
-# the transfer stops with one line and exit status 2, nothing lands in the
-# bare mount point, and no song is lost: every song is either on the card,
-# byte for byte and in the list, or still in the library. Then the same with
-# the mount point removed, as automounters do: it must not come back.
+# The player goes away mid-run, as an eject does (umount -l), during a move
+# that keeps its used-songs list on the card: the transfer stops with one
+# line and exit status 2, nothing lands in the bare mount point, the list
+# included, and no song is lost: every song is either on the card, byte for
+# byte, or still in the library. Then the same with the list beside the
+# library and the mount point removed, as automounters do: it must not come
+# back, and the list names every song on the card.
 # fat-kinds: fat32-512 exfat-4k
 . "$FAT_LIB"
 
-# Moves songs until `wait_for_files` saw some land, then runs "$@" to take
-# the target away; leaves the program's output in $run.out.
+# Moves songs, listing them in LIST, until `wait_for_files` saw some land,
+# then runs "$@" to take the target away; leaves the program's output in
+# $run.out.
 interrupted_move() {
   run=$1
-  shift
+  list=$2
+  shift 2
   rm -rf "$FAT_LIBRARY"/* kept
   make_songs "$FAT_LIBRARY" 400 60 120
   cp -R "$FAT_LIBRARY" kept || fail "cannot keep a copy of the library"
-  "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 60 -m -l "$FAT_WORK/$run.list" \
+  "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 60 -m -l "$list" \
     > "$run.out" 2>&1 &
   pid=$!
   wait_for_files "$FAT_TARGET" 5
@@ -27,14 +31,17 @@ interrupted_move() {
     "$run.out" || fail "$run: no line saying the target is gone"
 }
 
-# Every song is on the card (in the list) or still in the library.
+# check_songs RUN [LIST]: every song is on the card or still in the
+# library, and LIST, when given, names those on the card.
 check_songs() {
   mkdir -p again
   mount -t "$FAT_FS" -o "$FAT_MOUNT_OPTIONS" "$FAT_LOOP" again || fail "cannot mount the card again"
   on_card=$(count_files again)
   left=$(count_files "$FAT_LIBRARY")
   [ "$((on_card + left))" = 400 ] || fail "$1: $on_card songs on the card and $left in the library"
-  [ "$(wc -l < "$FAT_WORK/$1.list")" = "$on_card" ] || fail "$1: the list does not name the $on_card songs"
+  if [ -n "${2:-}" ]; then
+    [ "$(wc -l < "$2")" = "$on_card" ] || fail "$1: the list does not name the $on_card songs"
+  fi
   for song in again/*.mp3; do
     same_file "kept/$(basename "$song")" "$song"
     [ ! -e "$FAT_LIBRARY/$(basename "$song")" ] || fail "$1: moved but still in the library: $song"
@@ -42,14 +49,16 @@ check_songs() {
   umount again
 }
 
-interrupted_move detached umount -l "$FAT_TARGET"
-[ "$(count_files "$FAT_TARGET")" = 0 ] || fail "songs went into the bare mount point"
+interrupted_move detached "$FAT_TARGET/used.txt" umount -l "$FAT_TARGET"
+[ "$(count_files "$FAT_TARGET")" = 0 ] || fail "songs or the list went into the bare mount point"
+grep -qx "Can't write the used-list $FAT_TARGET/used.txt: the output directory is gone" \
+  detached.out || fail "detached: no line saying the list could not be written"
 check_songs detached
 
 # Mounted again and emptied; now the mount point goes as well.
 mount -t "$FAT_FS" -o "$FAT_MOUNT_OPTIONS" "$FAT_LOOP" "$FAT_TARGET" || fail "cannot mount the card"
 find "$FAT_TARGET" -mindepth 1 -delete
-interrupted_move removed sh -c "umount -l '$FAT_TARGET' && rmdir '$FAT_TARGET'"
+interrupted_move removed "$FAT_WORK/removed.list" sh -c "umount -l '$FAT_TARGET' && rmdir '$FAT_TARGET'"
 [ ! -e "$FAT_TARGET" ] || fail "the removed mount point was made again"
-check_songs removed
+check_songs removed "$FAT_WORK/removed.list"
 mkdir "$FAT_TARGET"
