@@ -1,9 +1,10 @@
 #include "app/front_end.h"
 
+#include <cctype>
 #include <climits>
-#include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <string_view>
 
 #include "app/exit_program.h"
 #include "app/usage.h"
@@ -162,9 +163,38 @@ void transfer(FillJob& job) {
 
 }  // namespace
 
+namespace {
+
+size_t digitsAt(const char* text, size_t& i) {
+  const size_t start = i;
+  while (text[i] >= '0' && text[i] <= '9') ++i;
+  return i - start;
+}
+
+// The longest start of `text`, after blank space, that is a decimal number:
+// a sign, digits with at most one '.', and an exponent. Empty when there is
+// none, so "0x10" gives "0" and "inf" gives "".
+std::string decimalPrefix(const char* text) {
+  size_t i = 0;
+  while (std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  const size_t start = i;
+  if (text[i] == '+' || text[i] == '-') ++i;
+  size_t digits = digitsAt(text, i);
+  if (text[i] == '.') digits += digitsAt(text, ++i);
+  if (digits == 0) return "";
+  size_t end = i;
+  if (text[i] == 'e' || text[i] == 'E') {
+    if (text[++i] == '+' || text[i] == '-') ++i;
+    if (digitsAt(text, i) > 0) end = i;
+  }
+  return std::string(text + start, end - start);
+}
+
+}  // namespace
+
 uint64_t megabytesFromText(const char* text) {
-  const double value = std::atof(text);
-  if (std::isnan(value) || value >= 18446744073709551616.0) return UINT64_MAX;
+  const double value = std::strtod(decimalPrefix(text).c_str(), nullptr);
+  if (value >= 18446744073709551616.0) return UINT64_MAX;
   if (!(value >= 1.0)) return 0;
   return static_cast<uint64_t>(value);
 }
