@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run_output.h"
@@ -91,9 +92,36 @@ TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
     Be verbose, ie. print debug output.
 -n
     Dry run: show what would be copied or moved, and change nothing.
+-h, --help
+    Print this text and exit.
+--version
+    Print the version line and exit.
 )");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
+}
+
+// The first of them wins wherever it stands, a value of another option
+// too, and nothing else acts: no echo, no wait, no list created.
+TEST(FrontEnd, HelpAndVersionBeforeAnythingElse) {
+  const std::string usage = runBinary({}, RunOptions{"", "", true, false}).out;
+  const std::string version = banner().substr(0, banner().size() - 1);
+  const std::pair<Args, std::string> cases[] = {
+      {{"--help"}, usage},
+      {{"-i", "lib", "-w", "-l", "-h"}, usage},
+      {{"-in", "--help", "--version"}, usage},
+      {{"--version"}, version},
+      {{"-o", "out", "-s", "all", "--version", "-h"}, version},
+      {{"-help"}, banner() + kNoInput},
+  };
+  for (const auto& [args, out] : cases) {
+    Library library;
+    const RunResult run = library.run(args);
+    EXPECT_EQ(run.out, out) << "args:" << joined(args);
+    EXPECT_EQ(run.status, out == usage || out == version ? 0 : 1)
+        << "args:" << joined(args);
+    EXPECT_FALSE(pathExists(library.dir / "-h")) << "args:" << joined(args);
+  }
 }
 
 TEST(FrontEnd, FullRunShowsTheStoredSettings) {

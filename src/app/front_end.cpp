@@ -148,6 +148,23 @@ void transfer(FillJob& job) {
   job.writeUsedList();
 }
 
+// What the arguments ask for instead of a run: the usage text (no
+// arguments, "-h" or "--help") or the banner line alone ("--version"). The
+// first such argument decides wherever it stands, as the value of another
+// option too, since every value is examined as an option; then no other
+// option acts.
+enum class Request { Run, Usage, Version };
+
+Request requestOf(int argc, const char* const* argv) {
+  if (argc <= 1) return Request::Usage;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help") return Request::Usage;
+    if (arg == "--version") return Request::Version;
+  }
+  return Request::Run;
+}
+
 [[noreturn]] void runStages(FillJob& job, bool waitAtExit) {
   prepareRun(job);
   transfer(job);
@@ -223,8 +240,10 @@ void runPlinkard(int argc, const char* const* argv) {
   FillJob job;
   os::installInterruptHandlers();
   job.printLine("Plinkard v. ", PLINKARD_VERSION);
+  const Request request = requestOf(argc, argv);
+  if (request == Request::Version) exitProgram(job.output(), 0, false);
   job.printLine();
-  if (argc <= 1) {
+  if (request == Request::Usage) {
     printUsage(job.output());
     exitProgram(job.output(), 0, false);
   }
