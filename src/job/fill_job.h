@@ -105,7 +105,9 @@ class FillJob {
 
   // Sets entry.targetPath from outputDir and namingMode (index/naming.cpp);
   // on a FAT-family target every element below outputDir is mapped to a
-  // name it accepts. Touches nothing else, on disk or in the job.
+  // name it accepts, elsewhere one over the volume's name limit in bytes is
+  // shortened keeping its extension. Touches nothing else, on disk or in
+  // the job.
   void makeTargetPath(SongEntry& entry) const;
   // Drops every song whose target exists, keeping the order of the others
   // (index/prune.cpp). A target that cannot be looked up is reported ("Can't
