@@ -10,6 +10,7 @@
 #include <map>
 #include <tuple>
 
+#include "child_process.h"
 #include "job_test_helpers.h"
 #include "os/copy.h"
 #include "run_output.h"
@@ -299,4 +300,34 @@ TEST(ScanRun, EachFileOnceAndNeverThePlayersOwnSongs) {
                                    "player/sub/", "player/sub/s.mp3",
                                    "player/x.mp3", "sub/"}));
   EXPECT_EQ(readText(b + "/h.mp3").size(), 1u << 10);
+}
+
+// A song met as itself and through a link to it is indexed once; every
+// folder's listing is closed once read, so a library of more folders than
+// the open-file limit allows open at once is scanned whole.
+TEST(ScanRun, EachSongOnceAndEveryListingClosedWhenRead) {
+  // Folders of one song each, a link beside the first song, the limit.
+  const std::tuple<int, bool, int> cases[] = {{1, true, 1024},
+                                              {100, false, 40}};
+  for (const auto& [folders, link, limit] : cases) {
+    TempDir dir;
+    for (int i = 0; i < folders; ++i) {
+      writeFile(dir / "lib/" + std::to_string(i) + "/s.mp3", 0);
+    }
+    if (link) {
+      ASSERT_EQ(symlink("s.mp3", (dir / "lib/0/l.mp3").c_str()), 0);
+    }
+    makeDirs(dir / "out");
+    ChildOptions options;
+    options.cwd = dir.path();
+    const ChildResult run = runChild(
+        {"/bin/sh", "-c",
+         "ulimit -n " + std::to_string(limit) + " && exec \"$0\" \"$@\"",
+         PLINKARD_BINARY, "-i", "lib", "-o", "out", "-s", "1", "-n"},
+        options);
+    EXPECT_NE(withoutProgressLines(run.out).find(
+                  "\n\n" + std::to_string(folders) + " files found!\n"),
+              std::string::npos)
+        << run.out;
+  }
 }
