@@ -180,7 +180,7 @@ CopyResult copyFileExclusive(const std::string& source, const HeldFolder& below,
                              const CopyOptions& options,
                              UnflushedCopy* unflushed) {
   Descriptor in;
-  struct stat st;
+  struct stat st = {};
   if (const std::error_code error = openSource(source, in, st)) {
     return failed(error, false);
   }
