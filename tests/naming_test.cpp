@@ -70,10 +70,9 @@ TEST(TargetNaming, LongNamesAreCopiedAndFoundNextTime) {
   makeDirs(dir / "out");
   const std::vector<std::string> args = {"-i", "lib/", "-o", "out",
                                          "-s", "1",    "-d", "2"};
-  const RunResult first =
-      runBinary(args, RunOptions{dir.path(), "", false, false});
-  const RunResult second =
-      runBinary(args, RunOptions{dir.path(), "", false, false});
+  const RunOptions options{dir.path(), "", false, false};
+  const RunResult first = runBinary(args, options);
+  const RunResult second = runBinary(args, options);
   EXPECT_EQ(first.status, 0) << first.out;
   EXPECT_EQ(
       listTree(dir / "out"),
