@@ -41,6 +41,11 @@ TEST(FatNames, WhatTheTargetWouldRefuseBecomesSomethingItTakes) {
        repeated("a", 250) + " .mp3"},
       {repeated("a", 260) + ". .mp3", repeated("a", 251) + ".mp3"},
       {"x." + repeated("e", 300), "x." + repeated("e", 253)},
+      // 255 units stay, 256 do not; an extension of 255 units is not kept.
+      {repeated("€", 249) + kSmile + ".mp3",
+       repeated("€", 249) + kSmile + ".mp3"},
+      {repeated("€", 250) + kSmile + ".mp3", repeated("€", 250) + ".mp3"},
+      {"x." + repeated("e", 254), "x." + repeated("e", 253)},
   };
   for (const auto& [name, mapped] : cases) {
     EXPECT_EQ(fatName(name), mapped) << "name: " << name;

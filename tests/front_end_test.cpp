@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "run_output.h"
@@ -91,9 +92,36 @@ TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
     Be verbose, ie. print debug output.
 -n
     Dry run: show what would be copied or moved, and change nothing.
+-h, --help
+    Print this text and exit.
+--version
+    Print the version line and exit.
 )");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
+}
+
+// The first of them wins wherever it stands, a value of another option
+// too, and nothing else acts: no echo, no wait, no list created.
+TEST(FrontEnd, HelpAndVersionBeforeAnythingElse) {
+  const std::string usage = runBinary({}, RunOptions{"", "", true, false}).out;
+  const std::string version = banner().substr(0, banner().size() - 1);
+  const std::pair<Args, std::string> cases[] = {
+      {{"--help"}, usage},
+      {{"-i", "lib", "-w", "-l", "-h"}, usage},
+      {{"-in", "--help", "--version"}, usage},
+      {{"--version"}, version},
+      {{"-o", "out", "-s", "all", "--version", "-h"}, version},
+      {{"-help"}, banner() + kNoInput},
+  };
+  for (const auto& [args, out] : cases) {
+    Library library;
+    const RunResult run = library.run(args);
+    EXPECT_EQ(run.out, out) << "args:" << joined(args);
+    EXPECT_EQ(run.status, out == usage || out == version ? 0 : 1)
+        << "args:" << joined(args);
+    EXPECT_FALSE(pathExists(library.dir / "-h")) << "args:" << joined(args);
+  }
 }
 
 TEST(FrontEnd, FullRunShowsTheStoredSettings) {
@@ -149,9 +177,10 @@ TEST(FrontEnd, ValidationReportsTheFirstMissingSetting) {
   expectRun(1, {"-i", "lib", "-s", "all", "-o", "out"},
             "Added Input Dir lib\nGive the output directory (-o) before -s "
             "all!\nOutput Dir is out\nNo size to fill given!\n");
-  // Sizes that are below 1 MB, no number, or too large for 64 bits of KiB.
+  // Sizes that are below 1 MB, no decimal number, or too large for 64 bits
+  // of KiB.
   for (const char* size : {"0.5", "abc", "ALL", "-5", "1e300", "inf", "nan",
-                           "18014398509481984"}) {
+                           "18014398509481984", "0x10"}) {
     expectRun(1, {"-i", "lib", "-o", "out", "-s", size},
               "Added Input Dir lib\nOutput Dir is out\n" + kBadSize +
                   "No size to fill given!\n");
@@ -200,9 +229,10 @@ TEST(OptionValues, MegabytesFromText) {
     uint64_t expected;
   } cases[] = {
       // clang-format off
-      {"12.7", 12}, {"10MB", 10}, {" 7", 7}, {"1e3", 1000}, {"0x10", 16},
+      {"12.7", 12}, {"10MB", 10}, {" 7", 7}, {"1e3", 1000}, {"0x10", 0},
       {"0.5", 0}, {"abc", 0}, {"ALL", 0}, {"-5", 0}, {"", 0}, {"-inf", 0},
-      {"inf", UINT64_MAX}, {"nan", UINT64_MAX}, {"1e300", UINT64_MAX},
+      {"\t+.5e1x", 5}, {"2e", 2}, {"3E+", 3}, {"1.5.9", 1}, {"0X1P4", 0},
+      {"inf", 0}, {"nan", 0}, {" 9x10", 9}, {"1e300", UINT64_MAX},
       {"18446744073709551615", UINT64_MAX},  // atof rounds it up to 2^64
       {"18014398509481982", 18014398509481982ULL}};
   // clang-format on

@@ -78,16 +78,29 @@ TEST(FaultFilter, RunawayExpressionEndsWithTheFilterMessage) {
   EXPECT_EQ(run.status, 0);
 }
 
-TEST(PathFilters, ExcludeThatDoesNotCompileMovesNothing) {
-  TempDir dir;
-  writeFile(dir / "lib/a.mp3", 0);
-  const RunResult run = runBinary(
-      {"-i", dir / "lib/", "-o", dir.path(), "-s", "1", "-ex", "(", "-m"});
-  EXPECT_EQ(run.out.substr(run.out.find("Processing index...\n")),
-            "Processing index...\nRegular expression '(' on couldn't be "
-            "applied to string 'a.mp3': " +
-                compileRegexTest("(").compileError +
-                "\nFiltering done, 1 songs didn't pass.\n" + nothingToCopy(1));
-  EXPECT_EQ(run.status, 0);
-  EXPECT_TRUE(pathExists(dir / "lib/a.mp3"));
+// An expression that does not compile ends the run before the scan, with
+// one line; a later valid one of the same option replaces it.
+TEST(PathFilters, ExpressionThatDoesNotCompileStopsTheRun) {
+  const std::tuple<std::vector<std::string>, std::string, std::string> cases[] =
+      {
+          {{"-ex", "(", "-in", "a"}, "-ex", "("},
+          {{"-in", "x", "-in", "[", "-ex", "*"}, "-in", "["},
+          {{"-in", "[", "-ex", "(", "-in", "a"}, "-ex", "("},
+      };
+  for (const auto& [expressions, option, expression] : cases) {
+    TempDir dir;
+    writeFile(dir / "lib/a.mp3", 0);
+    std::vector<std::string> args = {"-i", dir / "lib/", "-o", dir.path(),
+                                     "-s", "1",          "-m"};
+    args.insert(args.end(), expressions.begin(), expressions.end());
+    const RunResult run = runBinary(args);
+    const std::string line =
+        "Regular expression '" + expression + "' of " + option +
+        " is not valid: " + compileRegexTest(expression).compileError + "\n";
+    // Nothing after it: no scan.
+    EXPECT_EQ(run.out.substr(run.out.find(kDefaultFilter)),
+              kDefaultFilter + line);
+    EXPECT_EQ(run.status, 1) << expression;
+    EXPECT_TRUE(pathExists(dir / "lib/a.mp3")) << expression;
+  }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <set>
+#include <utility>
 
 #include "job_test_helpers.h"
 
@@ -82,6 +83,24 @@ TEST(Planner, KeepsTheBestOfItsChoices) {
     if (job.planSize != 600) ++missed;
   }
   EXPECT_LE(missed, 4);
+}
+
+// Each choice shuffles twice, with one draw for every position but the
+// first.
+TEST(Planner, DrawsTwoShufflesPerChoice) {
+  const std::pair<uint32_t, uint8_t> cases[] = {{0, 5}, {1, 5}, {4, 5}, {7, 2}};
+  for (const auto& [songs, choices] : cases) {
+    TestJob test;
+    test.job.fillSize = 1000;
+    for (uint32_t i = 0; i < songs; ++i) addSong(test.job, 1);
+    std::srand(9);
+    test.job.createPlan(choices);
+    const int next = std::rand();
+    std::srand(9);
+    const uint32_t draws = 2u * choices * (songs > 0 ? songs - 1 : 0);
+    for (uint32_t i = 0; i < draws; ++i) std::rand();
+    EXPECT_EQ(next, std::rand()) << songs << " songs, " << +choices;
+  }
 }
 
 TEST(Planner, ZeroChoicesChangeNothing) {

@@ -15,8 +15,10 @@ TEST(TargetSpace, EntryBytesByFileSystem) {
       {TargetVolume::Entries::Fat, "thirteen.mp3x", 64},         // 13
       {TargetVolume::Entries::Fat, "fourteen.mp3xx", 96},        // 14
       {TargetVolume::Entries::Fat, "\xf0\x9f\x98\x80.mp3", 64},  // 6
-      {TargetVolume::Entries::ExFat, "fifteen-15.mp3", 96},      // 14
-      {TargetVolume::Entries::ExFat, "sixteen-16-.mp3x", 128},   // 16
+      // U+10000, whose lead byte is the lowest of four-byte characters.
+      {TargetVolume::Entries::Fat, "twelve-chars\xf0\x90\x80\x80", 96},  // 14
+      {TargetVolume::Entries::ExFat, "fifteen-15.mp3", 96},              // 14
+      {TargetVolume::Entries::ExFat, "sixteen-16-.mp3x", 128},           // 16
       {TargetVolume::Entries::Ntfs, "song.mp3", 1056},
       {TargetVolume::Entries::Other, "song.mp3", 16},
       {TargetVolume::Entries::Other, "song.mp3x", 20},

@@ -1,9 +1,10 @@
 #include "app/front_end.h"
 
+#include <cctype>
 #include <climits>
-#include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <string_view>
 
 #include "app/exit_program.h"
 #include "app/usage.h"
@@ -147,6 +148,23 @@ void transfer(FillJob& job) {
   job.writeUsedList();
 }
 
+// What the arguments ask for instead of a run: the usage text (no
+// arguments, "-h" or "--help") or the banner line alone ("--version"). The
+// first such argument decides wherever it stands, as the value of another
+// option too, since every value is examined as an option; then no other
+// option acts.
+enum class Request { Run, Usage, Version };
+
+Request requestOf(int argc, const char* const* argv) {
+  if (argc <= 1) return Request::Usage;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help") return Request::Usage;
+    if (arg == "--version") return Request::Version;
+  }
+  return Request::Run;
+}
+
 [[noreturn]] void runStages(FillJob& job, bool waitAtExit) {
   prepareRun(job);
   transfer(job);
@@ -162,9 +180,38 @@ void transfer(FillJob& job) {
 
 }  // namespace
 
+namespace {
+
+size_t digitsAt(const char* text, size_t& i) {
+  const size_t start = i;
+  while (text[i] >= '0' && text[i] <= '9') ++i;
+  return i - start;
+}
+
+// The longest start of `text`, after blank space, that is a decimal number:
+// a sign, digits with at most one '.', and an exponent. Empty when there is
+// none, so "0x10" gives "0" and "inf" gives "".
+std::string decimalPrefix(const char* text) {
+  size_t i = 0;
+  while (std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  const size_t start = i;
+  if (text[i] == '+' || text[i] == '-') ++i;
+  size_t digits = digitsAt(text, i);
+  if (text[i] == '.') digits += digitsAt(text, ++i);
+  if (digits == 0) return "";
+  size_t end = i;
+  if (text[i] == 'e' || text[i] == 'E') {
+    if (text[++i] == '+' || text[i] == '-') ++i;
+    if (digitsAt(text, i) > 0) end = i;
+  }
+  return std::string(text + start, end - start);
+}
+
+}  // namespace
+
 uint64_t megabytesFromText(const char* text) {
-  const double value = std::atof(text);
-  if (std::isnan(value) || value >= 18446744073709551616.0) return UINT64_MAX;
+  const double value = std::strtod(decimalPrefix(text).c_str(), nullptr);
+  if (value >= 18446744073709551616.0) return UINT64_MAX;
   if (!(value >= 1.0)) return 0;
   return static_cast<uint64_t>(value);
 }
@@ -193,8 +240,10 @@ void runPlinkard(int argc, const char* const* argv) {
   FillJob job;
   os::installInterruptHandlers();
   job.printLine("Plinkard v. ", PLINKARD_VERSION);
+  const Request request = requestOf(argc, argv);
+  if (request == Request::Version) exitProgram(job.output(), 0, false);
   job.printLine();
-  if (argc <= 1) {
+  if (request == Request::Usage) {
     printUsage(job.output());
     exitProgram(job.output(), 0, false);
   }

@@ -20,9 +20,10 @@ struct OptionResult {
 void readOptions(FillJob& job, int argc, const char* const* argv,
                  OptionResult& result);
 
-// The megabytes of a "-s" value: atof's reading, truncated toward zero; 0
-// for a negative number or none; UINT64_MAX for infinity, NaN or a number
-// of 2^64 or more.
+// The megabytes of a "-s" value: the decimal number it starts with (after
+// blank space; exponents too, as atof reads it), truncated toward zero; 0
+// for a negative number or none, hexadecimal, infinity and NaN included;
+// UINT64_MAX for a number of 2^64 or more.
 uint64_t megabytesFromText(const char* text);
 
 // The mode of a "-d" value: the leading decimal integer, 0 without digits,

@@ -1,8 +1,9 @@
 #include "app/usage.h"
 
-void printUsage(std::ostream& out) {
-  static const char kUsage[] =
-      R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
+namespace {
+
+const char kUsage[] =
+    R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
 
 -i  [Directory]
      Specifies Input directory. You can specify multiple Directories by passing
@@ -37,6 +38,12 @@ void printUsage(std::ostream& out) {
     Be verbose, ie. print debug output.
 -n
     Dry run: show what would be copied or moved, and change nothing.
+-h, --help
+    Print this text and exit.
+--version
+    Print the version line and exit.
 )";
-  out << kUsage << std::flush;
-}
+
+}  // namespace
+
+void printUsage(std::ostream& out) { out << kUsage << std::flush; }

@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-// Prints the 35 lines of the usage text.
+// Prints the 39 lines of the usage text.
 void printUsage(std::ostream& out);
 
 #endif  // PLINKARD_APP_USAGE_H_

@@ -24,18 +24,22 @@ bool forbidden(unsigned char c) {
 
 bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-// The bytes of the character at the start of `text` (a stray byte is one)
-// and the UTF-16 units it takes.
-size_t step(std::string_view text, size_t& unitsTaken) {
+// How the length of a name is counted against its limit.
+enum class Measure { Utf16Units, Bytes };
+
+// The bytes of the character at the start of `text` (a stray byte is one);
+// `counted` gets what it counts under `measure`.
+size_t step(std::string_view text, Measure measure, size_t& counted) {
   const size_t length = utf8Length(text);
-  unitsTaken = length == 4 ? 2 : 1;
-  return length == 0 ? 1 : length;
+  const size_t bytes = length == 0 ? 1 : length;
+  counted = measure == Measure::Bytes ? bytes : length == 4 ? 2 : 1;
+  return bytes;
 }
 
-size_t units(std::string_view text) {
+size_t lengthOf(std::string_view text, Measure measure) {
   size_t count = 0;
-  for (size_t i = 0, taken = 0; i < text.size(); count += taken) {
-    i += step(text.substr(i), taken);
+  for (size_t i = 0, counted = 0; i < text.size(); count += counted) {
+    i += step(text.substr(i), measure, counted);
   }
   return count;
 }
@@ -46,32 +50,48 @@ void dropTrailingDotsAndBlanks(std::string& name) {
   }
 }
 
-// `stem` cut at a code point so that it takes at most `budget` units.
-std::string cut(std::string_view stem, size_t budget) {
+// `stem` cut at a character so that it counts at most `budget`.
+std::string cut(std::string_view stem, size_t budget, Measure measure) {
   size_t end = 0;
   size_t used = 0;
   while (end < stem.size()) {
-    size_t taken = 0;
-    const size_t length = step(stem.substr(end), taken);
-    if (used + taken > budget) break;
-    used += taken;
+    size_t counted = 0;
+    const size_t length = step(stem.substr(end), measure, counted);
+    if (used + counted > budget) break;
+    used += counted;
     end += length;
   }
   return std::string(stem.substr(0, end));
 }
 
-// A valid name of more than 255 units, shortened before its extension.
-std::string shortened(const std::string& name) {
+// A name that counts more than `limit`, shortened before its extension.
+std::string shortened(const std::string& name, size_t limit, Measure measure) {
   const size_t dot = name.rfind('.');
   std::string extension =
       dot != std::string::npos && dot > 0 ? name.substr(dot) : "";
-  if (units(extension) >= kMaxUnits) extension.clear();
+  if (lengthOf(extension, measure) >= limit) extension.clear();
   const std::string_view whole = name;
   std::string stem = cut(whole.substr(0, name.size() - extension.size()),
-                         kMaxUnits - units(extension));
+                         limit - lengthOf(extension, measure), measure);
   dropTrailingDotsAndBlanks(stem);
   if (stem.empty()) stem = "_";
   return stem + extension;
+}
+
+// `path` with every element between its '/' replaced by `map` of it; the
+// '/' themselves, doubled ones too, stay as they are.
+template <typename Map>
+std::string mapElements(std::string_view path, const Map& map) {
+  std::string mapped;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) mapped += map(path.substr(start, end - start));
+    if (end < path.size()) mapped += '/';
+    start = end + 1;
+  }
+  return mapped;
 }
 
 }  // namespace
@@ -120,18 +140,22 @@ std::string fatName(std::string_view name) {
   }
   dropTrailingDotsAndBlanks(mapped);
   if (mapped.empty()) return "_";
-  return units(mapped) > kMaxUnits ? shortened(mapped) : mapped;
+  return lengthOf(mapped, Measure::Utf16Units) > kMaxUnits
+             ? shortened(mapped, kMaxUnits, Measure::Utf16Units)
+             : mapped;
 }
 
 std::string fatPath(std::string_view path) {
-  std::string mapped;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (end > start) mapped += fatName(path.substr(start, end - start));
-    if (end < path.size()) mapped += '/';
-    start = end + 1;
-  }
-  return mapped;
+  return mapElements(path, fatName);
+}
+
+std::string fittedName(std::string_view name, size_t maxBytes) {
+  if (name.size() <= maxBytes) return std::string(name);
+  return shortened(std::string(name), maxBytes, Measure::Bytes);
+}
+
+std::string fittedPath(std::string_view path, size_t maxBytes) {
+  return mapElements(path, [maxBytes](std::string_view name) {
+    return fittedName(name, maxBytes);
+  });
 }

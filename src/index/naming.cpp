@@ -34,8 +34,9 @@ void withBelowOutput(const SongEntry& entry, int32_t mode, const Use& use) {
 void FillJob::makeTargetPath(SongEntry& entry) const {
   const std::string& left = outputDir.native();
   withBelowOutput(entry, namingMode, [&](std::string_view below) {
-    entry.targetPath = targetVolume.fatNames ? joinPath(left, fatPath(below))
-                                             : joinPath(left, below);
+    entry.targetPath = joinPath(
+        left, targetVolume.fatNames ? fatPath(below)
+                                    : fittedPath(below, targetVolume.nameMax));
   });
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 
 #include "job/fill_job.h"
 #include "os/signals.h"
@@ -49,8 +50,12 @@ bool FillJob::matchesRegex(std::string_view text, const RegexTest& test) const {
 
 bool FillJob::applyRegexFilters() {
   if (includeRegex.empty() && excludeRegex.empty()) return true;
-  const RegexTest include = compileRegexTest(includeRegex);
-  const RegexTest exclude = compileRegexTest(excludeRegex);
+  if (!regexTests) {
+    regexTests = std::make_shared<RegexTests>(RegexTests{
+        compileRegexTest(includeRegex), compileRegexTest(excludeRegex)});
+  }
+  const RegexTest& include = regexTests->include;
+  const RegexTest& exclude = regexTests->exclude;
   const size_t before = songs.size();
 
   // Songs are decided from the last to the first, so that the messages of a

@@ -15,4 +15,10 @@ struct RegexTest {
 
 RegexTest compileRegexTest(const std::string& expression);
 
+// The include and exclude expressions of a run, compiled together once.
+struct RegexTests {
+  RegexTest include;
+  RegexTest exclude;
+};
+
 #endif  // PLINKARD_INDEX_PATH_FILTERS_H_

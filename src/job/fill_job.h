@@ -4,6 +4,7 @@
 #include <boost/filesystem/path.hpp>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "plan/fill_plan.h"
 
 struct RegexTest;
+struct RegexTests;
 
 // The one object of a run: the settings read from the command line, the song
 // index, the plan, and every stage as one of its operations. Setters and
@@ -73,7 +75,9 @@ class FillJob {
   // --- Validation (job/validate.cpp). Prints the first missing setting and
   // returns false, or adds the default ".mp3" filter, holds the output
   // folder in outputFolder, learns its file system in `targetVolume` and
-  // returns true when the output folder exists.
+  // returns true when the output folder exists and the -in and -ex
+  // expressions compile (kept in regexTests); an expression that does not
+  // is named with the library's description.
   bool validate();
 
   // --- Scan (index/scan.cpp, index/folder_scan.cpp).
@@ -101,7 +105,9 @@ class FillJob {
 
   // Sets entry.targetPath from outputDir and namingMode (index/naming.cpp);
   // on a FAT-family target every element below outputDir is mapped to a
-  // name it accepts. Touches nothing else, on disk or in the job.
+  // name it accepts, elsewhere one over the volume's name limit in bytes is
+  // shortened keeping its extension. Touches nothing else, on disk or in
+  // the job.
   void makeTargetPath(SongEntry& entry) const;
   // Drops every song whose target exists, keeping the order of the others
   // (index/prune.cpp). A target that cannot be looked up is reported ("Can't
@@ -203,6 +209,9 @@ class FillJob {
   int32_t namingMode = Flat;
   std::string includeRegex;
   std::string excludeRegex;
+  // The two expressions as compiled once for the run, by validate or else
+  // by the path filters.
+  std::shared_ptr<const RegexTests> regexTests;
   bool bReadUsedList = false;
   bool bWriteUsedList = false;
   bool bUsedListFailed = false;  // a transferred song is not in the list

@@ -41,7 +41,8 @@ uint64_t utf16Units(const std::string& text) {
 TargetVolume describeVolume(const os::VolumeInfo& info) {
   TargetVolume volume;
   volume.allocationUnit = info.allocationUnit;
-  volume.nameMax = info.nameMax;
+  // A system that tells no limit gets the usual one.
+  volume.nameMax = info.nameMax > 0 ? info.nameMax : volume.nameMax;
   const std::string& type = info.type;
   if (type.compare(0, 4, "fuse") == 0) {
     // The listing of a FUSE file system is its program's; names follow the

@@ -1,5 +1,26 @@
+#include "index/path_filters.h"
 #include "job/fill_job.h"
 #include "job/paths.h"
+
+namespace {
+
+// Compiles the -in and -ex expressions for the run into job.regexTests, or
+// names the first one that does not compile and returns false.
+bool compileRegexes(FillJob& job) {
+  auto tests = std::make_shared<RegexTests>(RegexTests{
+      compileRegexTest(job.includeRegex), compileRegexTest(job.excludeRegex)});
+  for (const auto& [option, test] :
+       {std::pair{"-in", &tests->include}, {"-ex", &tests->exclude}}) {
+    if (test->compileError.empty()) continue;
+    job.printLine("Regular expression '", test->expression, "' of ", option,
+                  " is not valid: ", test->compileError);
+    return false;
+  }
+  job.regexTests = std::move(tests);
+  return true;
+}
+
+}  // namespace
 
 bool FillJob::validate() {
   if (inputDirs.empty()) {
@@ -18,6 +39,7 @@ bool FillJob::validate() {
     printLine("Output directory ", outputDir.native(), " does not exist!");
     return false;
   }
+  if (!compileRegexes(*this)) return false;
   // Without it the stages fall back to the folder's path, and to names and
   // lookups that suit every file system.
   if (!outputFolder.hold(outputDir.native())) {

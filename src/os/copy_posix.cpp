@@ -129,6 +129,31 @@ CopyResult failed(const std::error_code& error, bool targetSide = true) {
   return {CopyStatus::Failed, error, targetSide};
 }
 
+// Opens `source` for reading and reads its status into `st`; a source that
+// is no regular file is refused.
+std::error_code openSource(const std::string& source, Descriptor& in,
+                           struct stat& st) {
+  const LongPath from(source);
+  if (from.error()) return from.error();
+  // O_NONBLOCK keeps a pipe that replaced the source from blocking the open.
+  in = Descriptor(
+      openat(from.folder(), from.rest(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!in.valid() || fstat(in.get(), &st) != 0) return lastError();
+  if (S_ISREG(st.st_mode)) return {};
+  return std::error_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL,
+                         std::generic_category());
+}
+
+// Closes the target that a copy created at `at`, which ended with `result`:
+// a failed close fails the copy, and a target of a copy that failed goes.
+CopyResult closeTarget(Descriptor& out, const LongPath& at, CopyResult result) {
+  const std::error_code closed = out.close();
+  if (closed && result.status == CopyStatus::Copied) result = failed(closed);
+  // Only the file this call created goes: the exclusive open made it ours.
+  if (result.status != CopyStatus::Copied) unlinkat(at.folder(), at.rest(), 0);
+  return result;
+}
+
 }  // namespace
 
 std::error_code removeFile(const std::string& path) {
@@ -154,20 +179,11 @@ CopyResult copyFileExclusive(const std::string& source, const HeldFolder& below,
                              const std::string& target,
                              const CopyOptions& options,
                              UnflushedCopy* unflushed) {
-  const LongPath from(source);
-  if (from.error()) return failed(from.error(), false);
-  // O_NONBLOCK keeps a pipe that replaced the source from blocking the open.
-  const Descriptor in(
-      openat(from.folder(), from.rest(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!in.valid()) return failed(lastError(), false);
-  struct stat st;
-  if (fstat(in.get(), &st) != 0) return failed(lastError(), false);
-  if (!S_ISREG(st.st_mode)) {
-    return failed(std::error_code(S_ISDIR(st.st_mode) ? EISDIR : EINVAL,
-                                  std::generic_category()),
-                  false);
+  Descriptor in;
+  struct stat st = {};
+  if (const std::error_code error = openSource(source, in, st)) {
+    return failed(error, false);
   }
-
   const int base = below.held() ? below.descriptor().get() : AT_FDCWD;
   const LongPath to(target, base);
   if (to.error()) return failed(to.error());
@@ -185,13 +201,7 @@ CopyResult copyFileExclusive(const std::string& source, const HeldFolder& below,
     unflushed->target_ = target;
     return result;
   }
-  const std::error_code closed = out.close();
-  if (closed && result.status == CopyStatus::Copied) result = failed(closed);
-  // Only the file this call created goes: the exclusive open made it ours.
-  if (result.status != CopyStatus::Copied) {
-    unlinkat(to.folder(), to.rest(), 0);
-  }
-  return result;
+  return closeTarget(out, to, result);
 }
 
 }  // namespace os
