@@ -25,6 +25,9 @@ constexpr size_t kNoChunk = static_cast<size_t>(-1);
 // Statuses read by one job: the first chunk of a folder is read by whoever
 // listed it, the others by any thread.
 constexpr size_t kChunk = 16;
+// Fewer while every request waits for its answer, so that a folder's songs
+// are asked about at once.
+constexpr size_t kSlowChunk = 2;
 // When more than one request in this many has to wait for its answer (a
 // round trip, a seek), every thread may work.
 constexpr double kWaitsPerRequest = 1.0 / 8;
@@ -224,8 +227,9 @@ bool ReadAhead::claim(const Shared& folder, bool forWalk) {
 
 size_t ReadAhead::listNow(const Shared& folder, Lock& lock) {
   folder->list = Folder::Step::Running;
+  const size_t perChunk = allowed_ == settings_.threads ? kSlowChunk : kChunk;
   lock.unlock();
-  const bool listed = readListing(*folder);
+  const bool listed = readListing(*folder, perChunk);
   lock.lock();
   if (!listed) return 1;
   folder->planned = true;
@@ -274,7 +278,7 @@ void ReadAhead::openFolder(Folder& folder, const Folder* parent) {
 
 // Lists the folder, then plans its statuses in chunks and makes a child for
 // each subfolder. False when it stopped for an interrupt.
-bool ReadAhead::readListing(Folder& folder) {
+bool ReadAhead::readListing(Folder& folder, size_t perChunk) {
   const char* name = nullptr;
   os::EntryKind kind = os::EntryKind::Other;
   {
@@ -295,7 +299,7 @@ bool ReadAhead::readListing(Folder& folder) {
     } else if (needsStatus(entry)) {
       if (inChunk == 0) folder.chunks.push_back({i, i, Folder::Step::Waiting});
       folder.chunks.back().end = i + 1;
-      inChunk = (inChunk + 1) % kChunk;
+      inChunk = (inChunk + 1) % perChunk;
     }
   }
   return true;

@@ -164,7 +164,7 @@ class ReadAhead {
   size_t listNow(const Shared& folder, Lock& lock);
   size_t runChunk(const Shared& folder, size_t chunk, Lock& lock);
   void openFolder(Folder& folder, const Folder* parent);
-  bool readListing(Folder& folder);
+  bool readListing(Folder& folder, size_t perChunk);
   bool needsStatus(const Entry& entry) const;
   std::vector<Shared> lookAtChunk(Folder& folder, size_t chunk);
   Shared makeChild(const Folder& parent, size_t index);
