@@ -5,13 +5,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "index/folder_scan.h"
 #include "job_test_helpers.h"
+#include "os/signals.h"
+#include "os/signals_for_tests.h"
 #include "test_util.h"
 
 namespace {
@@ -79,8 +84,11 @@ class Library {
   std::string lib_;
 };
 
-// All the scan printed and every field of the index it made.
-std::string scanWith(const Library& library, size_t threads) {
+// All the scan printed and every field of the index it made; the scan
+// calls `afterListing` too.
+std::string scanWith(
+    const Library& library, size_t threads,
+    const std::function<void(const std::string&)>& afterListing = nullptr) {
   library.restore();
   TestJob test;
   FillJob& job = test.job;
@@ -88,8 +96,14 @@ std::string scanWith(const Library& library, size_t threads) {
   job.bVerbose = true;
   job.outputFolder.hold(library.output());
   {
-    FolderScan scan(job, threads, Library::vanish);
-    for (const std::string& input : library.inputs()) scan.scan(input, "");
+    FolderScan scan(job, threads, [&](const std::string& folder) {
+      Library::vanish(folder);
+      if (afterListing) afterListing(folder);
+    });
+    for (const std::string& input : library.inputs()) {
+      if (os::interruptSignal() != 0) break;
+      scan.scan(input, "");
+    }
   }
   std::string text = withoutProgressLines(test.text()) + "--- index\n";
   for (const SongEntry& song : job.songs) {
@@ -175,4 +189,28 @@ TEST(ScanSameness, ManyRequestsInFlightChangeNothing) {
   chmod(dir.path().c_str(), 0755);
   const Library library(dir.path());
   EXPECT_EQ(compareScansAsNobody(library), "");
+}
+
+// An interrupt stops the scan before the next entry: what it printed and
+// indexed until then is the beginning of what a whole scan gives.
+TEST(ScanSameness, AnInterruptStopsTheScanBetweenTwoEntries) {
+  TempDir dir;
+  const Library library(dir.path());
+  const std::string whole = scanWith(library, 0);
+  const size_t split = whole.find("--- index\n");
+  for (int listings : {1, 5, 20}) {
+    std::atomic<int> seen{0};
+    const std::string cut =
+        scanWith(library, ReadAhead::kThreads, [&](const std::string&) {
+          if (++seen == listings) os::raiseInterrupt(SIGINT);
+        });
+    os::clearInterrupt();
+    const size_t cutSplit = cut.find("--- index\n");
+    EXPECT_LT(cutSplit, split) << "after " << listings << " listings";
+    EXPECT_EQ(whole.compare(0, cutSplit, cut, 0, cutSplit), 0)
+        << "after " << listings << " listings:\n" << cut;
+    const std::string index = cut.substr(cutSplit);
+    EXPECT_EQ(whole.compare(split, index.size(), index), 0)
+        << "after " << listings << " listings:\n" << index;
+  }
 }
