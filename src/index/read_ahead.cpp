@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "os/signals.h"
 
@@ -285,10 +286,16 @@ bool ReadAhead::readListing(Folder& folder, size_t perChunk) {
     const Sample sample;
     while (folder.reader.next(name, kind, folder.listError)) {
       folder.entries.emplace_back();
-      folder.entries.back().name = name;
       folder.entries.back().kind = kind;
+      folder.names.append(name).push_back('\0');
       if (folder.entries.size() % 1024 == 0 && stopped()) return false;
     }
+  }
+  // The names stay where they are from now on.
+  const char* next = folder.names.data();
+  for (Entry& entry : folder.entries) {
+    entry.name = next;
+    next += std::strlen(next) + 1;
   }
   if (settings_.afterListing) settings_.afterListing(folder.text);
   size_t inChunk = 0;
@@ -323,7 +330,7 @@ std::vector<ReadAhead::Shared> ReadAhead::lookAtChunk(Folder& folder,
     Entry& entry = folder.entries[i];
     if (!needsStatus(entry)) continue;
     const bool follow = entry.kind != os::EntryKind::RegularFile;
-    entry.error = folder.reader.statusOf(entry.name.c_str(), follow,
+    entry.error = folder.reader.statusOf(entry.name, follow,
                                          entry.status);
     entry.looked = true;
     if (follow && !entry.error && entry.status.directory) {

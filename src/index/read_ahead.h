@@ -66,7 +66,7 @@ class ReadAhead {
 
   // One entry of a listing, with what was asked about it.
   struct Entry {
-    std::string name;
+    const char* name = nullptr;  // in its folder's `names`
     os::EntryKind kind = os::EntryKind::Other;
     bool looked = false;  // `status` or `error` holds its status
     std::error_code error;
@@ -94,6 +94,7 @@ class ReadAhead {
 
     // The listing, final once the folder is the one listing() returned.
     std::vector<Entry> entries;
+    std::string names;  // every entry's, each ended by a '\0'
     std::error_code listError;
 
    private:
