@@ -10,13 +10,13 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <csignal>
-#include <memory>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,7 +31,7 @@ struct Settings {
   std::string plinkard;
   std::string data = "/var/tmp/plinkard-bench";
   int runs = 5;
-  std::string only;  // run only the comparisons whose name contains this
+  std::string only;      // run only the comparisons whose name contains this
   std::string delayFs;   // the delaying file system; its rows need it
   int fuseRuns = 1;      // runs over it (each cold by design: no warm-up)
   std::string baseline;  // an earlier build, for the one-core row
@@ -199,7 +199,8 @@ Command findRun(const std::string& lib) {
 void dropCaches() {
   sync();
   FILE* drop = std::fopen("/proc/sys/vm/drop_caches", "w");
-  if (drop == nullptr || std::fputs("3\n", drop) < 0 || std::fclose(drop) != 0) {
+  if (drop == nullptr || std::fputs("3\n", drop) < 0 ||
+      std::fclose(drop) != 0) {
     std::fprintf(stderr, "cannot drop the page cache (root only)\n");
     std::exit(1);
   }
@@ -279,9 +280,8 @@ bool compareOverDelay(const Settings& s, const std::string& lib,
                  mountPoint.c_str());
     return false;
   }
-  Comparison c =
-      compare(name, plinkardRun(s, mountPoint, out, "1"), findRun(mountPoint),
-              target);
+  Comparison c = compare(name, plinkardRun(s, mountPoint, out, "1"),
+                         findRun(mountPoint), target);
   c.runs = s.fuseRuns;
   c.warmUp = false;
   if (!measure(c, s.fuseRuns)) return false;
@@ -374,8 +374,8 @@ int main(int argc, char** argv) {
     for (const std::string& arg : plinkardRun(s, lib200k, out, "1")) {
       earlier.push_back(arg == s.plinkard ? s.baseline : arg);
     }
-    comparisons.push_back(compare("one core, 200,000 (baseline)", pinned,
-                                  earlier, 1.0));
+    comparisons.push_back(
+        compare("one core, 200,000 (baseline)", pinned, earlier, 1.0));
   }
 
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -392,8 +392,8 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, DelayMount::abandon);
   if (!compareOverDelay(s, lib200k, out, 500,
                         "over 0.5 ms FUSE, 200,000 (find)", 0.15) ||
-      !compareOverDelay(s, lib200k, out, 2000,
-                        "over 2 ms FUSE, 200,000 (find)", 0.15)) {
+      !compareOverDelay(s, lib200k, out, 2000, "over 2 ms FUSE, 200,000 (find)",
+                        0.15)) {
     return 1;
   }
   const Comparison& large = comparisons[1];

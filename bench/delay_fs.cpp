@@ -135,8 +135,9 @@ int main(int argc, char** argv) {
   // read-only, the threads, and whatever else was given.
   std::vector<char*> args = {argv[0], argv[2]};
   static char foreground[] = "-f", options[] = "-o",
-              fixed[] = "ro,fsname=plinkard-delay,max_threads=128,"
-                        "max_idle_threads=128";
+              fixed[] =
+                  "ro,fsname=plinkard-delay,max_threads=128,"
+                  "max_idle_threads=128";
   args.insert(args.end(), {foreground, options, fixed});
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--delay-us") == 0 && i + 1 < argc) {

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,8 +35,9 @@ class Library {
       for (int b = 0; b < 5; ++b) {
         const std::string album = folder(a, b);
         for (int s = 0; s < 4; ++s) {
-          writeFile(album + "/s" + std::to_string(s) + ".mp3",
-                    uint64_t(a * 5000 + b * 1100 + s * 300));
+          writeFile(
+              album + "/s" + std::to_string(s) + ".mp3",
+              uint64_t{5000} * a + uint64_t{1100} * b + uint64_t{300} * s);
         }
         writeFile(album + "/cover.jpg", 10);
       }
@@ -123,21 +124,19 @@ std::string compareScans(const Library& library) {
        {"Not found: ", "Skipping directory loop: ",
         "Skipping directory scanned already: ",
         "Skipping the output directory: ", "Skipping file indexed already: ",
-        "WTF is this? ", "EXCEPTION: File exists",
-        ": Permission denied\n"}) {
+        "WTF is this? ", "EXCEPTION: File exists", ": Permission denied\n"}) {
     if (reference.find(expected) == std::string::npos) {
-      return std::string("the scan never printed \"") + expected +
-             "\":\n" + reference;
+      return std::string("the scan never printed \"") + expected + "\":\n" +
+             reference;
     }
   }
   for (size_t threads : {1, 2, 3, 16}) {
     for (int run = 0; run < 6; ++run) {
       const std::string again = scanWith(library, threads);
-      const auto differ =
-          std::mismatch(again.begin(), again.end(), reference.begin(),
-                        reference.end());
+      const auto differ = std::mismatch(again.begin(), again.end(),
+                                        reference.begin(), reference.end());
       if (differ.first != again.end() || differ.second != reference.end()) {
-        const size_t at = size_t(differ.first - again.begin());
+        const size_t at = static_cast<size_t>(differ.first - again.begin());
         const size_t line = again.rfind('\n', at) + 1;
         return "with " + std::to_string(threads) + " threads, from \"" +
                again.substr(line, 200) + "\" on, where one at a time gave \"" +
@@ -162,13 +161,13 @@ std::string compareScansAsNobody(const Library& library) {
       answer = compareScans(library);
     }
     const ssize_t written = write(pipeFds[1], answer.data(), answer.size());
-    _exit(written == ssize_t(answer.size()) ? 0 : 1);
+    _exit(written == static_cast<ssize_t>(answer.size()) ? 0 : 1);
   }
   close(pipeFds[1]);
   std::string answer;
   char buffer[4096];
   for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) {
-    answer.append(buffer, size_t(n));
+    answer.append(buffer, static_cast<size_t>(n));
   }
   close(pipeFds[0]);
   int status = 0;
@@ -208,9 +207,11 @@ TEST(ScanSameness, AnInterruptStopsTheScanBetweenTwoEntries) {
     const size_t cutSplit = cut.find("--- index\n");
     EXPECT_LT(cutSplit, split) << "after " << listings << " listings";
     EXPECT_EQ(whole.compare(0, cutSplit, cut, 0, cutSplit), 0)
-        << "after " << listings << " listings:\n" << cut;
+        << "after " << listings << " listings:\n"
+        << cut;
     const std::string index = cut.substr(cutSplit);
     EXPECT_EQ(whole.compare(split, index.size(), index), 0)
-        << "after " << listings << " listings:\n" << index;
+        << "after " << listings << " listings:\n"
+        << index;
   }
 }

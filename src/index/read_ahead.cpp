@@ -8,9 +8,10 @@
 
 // Where a folder stands in depth-first order: its index in its parent's
 // listing, below the parent's position.
+// cppcheck does not see the uses in Later, through pointers.
 struct ReadAhead::Position {
-  size_t index;
-  size_t depth;
+  size_t index;  // cppcheck-suppress unusedStructMember
+  size_t depth;  // cppcheck-suppress unusedStructMember
   std::shared_ptr<const Position> up;
 };
 
@@ -158,7 +159,9 @@ void ReadAhead::measured(Run run) {
 
 void ReadAhead::noteWaits(uint64_t waits, size_t requests) {
   if (requests == 0) return;
-  waitShare_ += (double(waits) / double(requests) - waitShare_) / 8;
+  const double share =
+      static_cast<double>(waits) / static_cast<double>(requests);
+  waitShare_ += (share - waitShare_) / 8;
   const size_t allowed =
       waitShare_ > kWaitsPerRequest ? settings_.threads : processors_;
   if (allowed > allowed_) workReady_.notify_all();
@@ -330,8 +333,7 @@ std::vector<ReadAhead::Shared> ReadAhead::lookAtChunk(Folder& folder,
     Entry& entry = folder.entries[i];
     if (!needsStatus(entry)) continue;
     const bool follow = entry.kind != os::EntryKind::RegularFile;
-    entry.error = folder.reader.statusOf(entry.name, follow,
-                                         entry.status);
+    entry.error = folder.reader.statusOf(entry.name, follow, entry.status);
     entry.looked = true;
     if (follow && !entry.error && entry.status.directory) {
       entry.child = makeChild(folder, i);
@@ -411,7 +413,8 @@ std::shared_ptr<ReadAhead::Folder> ReadAhead::openInput(
   Shared folder = std::make_shared<Folder>();
   folder->name = text;
   folder->text = text;
-  folder->position = std::make_shared<Position>(Position{inputs_++, 0, nullptr});
+  folder->position =
+      std::make_shared<Position>(Position{inputs_++, 0, nullptr});
   openFolder(*folder, nullptr);
   folder->open = Folder::Step::Done;
   return folder;
@@ -441,7 +444,7 @@ std::shared_ptr<ReadAhead::Folder> ReadAhead::listing(const Shared& folder) {
       claim(folder, true)) {
     measured([&] { return listNow(folder, lock); });
   }
-  const Shared served = folder->sameAs ? folder->sameAs : folder;
+  Shared served = folder->sameAs ? folder->sameAs : folder;
   while (served->list != Folder::Step::Done) {
     if (os::interruptSignal() != 0) return nullptr;
     size_t waiting = kNoChunk;

@@ -111,7 +111,7 @@ class ReadAhead {
     size_t chunksLeft = 0;
     std::shared_ptr<Folder> sameAs;      // the path whose listing serves it
     std::shared_ptr<const Trail> trail;  // `above` and itself
-    size_t busy = 0;      // requests in flight below its descriptor
+    size_t busy = 0;       // requests in flight below its descriptor
     bool counted = false;  // its descriptor counts as read ahead
     bool closed = false;
   };
@@ -197,8 +197,7 @@ class ReadAhead {
   size_t heldAhead_ = 0;
   uint32_t inputs_ = 0;
   // Which path's listing serves each folder listed so far.
-  std::unordered_map<os::FileId, std::weak_ptr<Folder>, os::FileIdHash>
-      claims_;
+  std::unordered_map<os::FileId, std::weak_ptr<Folder>, os::FileIdHash> claims_;
   std::vector<std::thread> threads_;
 };
 
