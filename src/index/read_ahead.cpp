@@ -93,6 +93,7 @@ bool ReadAhead::Later::operator()(const Job& a, const Job& b) const {
 }
 
 ReadAhead::ReadAhead(Settings settings) : settings_(std::move(settings)) {
+  claims_.reserve(1024);
   // The walk keeps one processor busy itself.
   processors_ = std::min(settings_.threads, os::usableProcessors() - 1);
   allowed_ = processors_;
@@ -345,7 +346,9 @@ std::vector<ReadAhead::Shared> ReadAhead::lookAtChunk(Folder& folder,
 
 ReadAhead::Shared ReadAhead::makeChild(const Folder& parent, size_t index) {
   const Entry& entry = parent.entries[index];
-  Shared child = std::make_shared<Folder>();
+  // Not make_shared: a claim's weak pointer would keep the whole folder's
+  // memory to the end of the run, not just the count.
+  Shared child(new Folder);
   child->name = entry.name;
   child->text = parent.text;
   if (child->text.back() != '/') child->text += '/';
@@ -410,7 +413,7 @@ void ReadAhead::waitForWorkers(Lock& lock) {
 
 std::shared_ptr<ReadAhead::Folder> ReadAhead::openInput(
     const std::string& text) {
-  Shared folder = std::make_shared<Folder>();
+  Shared folder(new Folder);
   folder->name = text;
   folder->text = text;
   folder->position =
