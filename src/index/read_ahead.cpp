@@ -364,7 +364,9 @@ ReadAhead::Shared ReadAhead::makeChild(const Folder& parent, size_t index) {
 
 void ReadAhead::queue(const Shared& folder, const Shared& parent,
                       size_t chunk) {
-  if (threads_.empty() || stopping_) return;
+  // With no thread allowed to work, the walk does each job when it gets
+  // there, and a queue would only keep what it did.
+  if (allowed_ == 0 || stopping_) return;
   queue_.push(Job{folder->position, sequence_++, folder, parent, chunk});
   wakeWorker();
 }
