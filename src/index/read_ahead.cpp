@@ -30,9 +30,11 @@ constexpr size_t kChunk = 16;
 // Fewer while every request waits for its answer, so that a folder's songs
 // are asked about at once.
 constexpr size_t kSlowChunk = 2;
-// When more than one request in this many has to wait for its answer (a
-// round trip, a seek), every thread may work.
-constexpr double kWaitsPerRequest = 1.0 / 8;
+// When more than this share of the requests has to wait for its answer (a
+// round trip, a seek), every thread may work, until it drops below the
+// second: on a cold disk one read serves many requests of a folder.
+constexpr double kSlowWaits = 0.02;
+constexpr double kFastWaits = 0.002;
 constexpr unsigned kSampleEvery = 8;
 constexpr unsigned kSpins = 32;
 constexpr std::chrono::microseconds kSpin(2);
@@ -162,9 +164,11 @@ void ReadAhead::noteWaits(uint64_t waits, size_t requests) {
   if (requests == 0) return;
   const double share =
       static_cast<double>(waits) / static_cast<double>(requests);
-  waitShare_ += (share - waitShare_) / 8;
+  waitShare_ += (share - waitShare_) / 16;
+  const bool slow = allowed_ == settings_.threads && settings_.threads > 0;
   const size_t allowed =
-      waitShare_ > kWaitsPerRequest ? settings_.threads : processors_;
+      waitShare_ > (slow ? kFastWaits : kSlowWaits) ? settings_.threads
+                                                    : processors_;
   if (allowed > allowed_) workReady_.notify_all();
   allowed_ = allowed;
 }
