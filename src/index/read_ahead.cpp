@@ -166,9 +166,9 @@ void ReadAhead::noteWaits(uint64_t waits, size_t requests) {
       static_cast<double>(waits) / static_cast<double>(requests);
   waitShare_ += (share - waitShare_) / 16;
   const bool slow = allowed_ == settings_.threads && settings_.threads > 0;
-  const size_t allowed =
-      waitShare_ > (slow ? kFastWaits : kSlowWaits) ? settings_.threads
-                                                    : processors_;
+  const size_t allowed = waitShare_ > (slow ? kFastWaits : kSlowWaits)
+                             ? settings_.threads
+                             : processors_;
   if (allowed > allowed_) workReady_.notify_all();
   allowed_ = allowed;
 }
