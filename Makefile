@@ -63,12 +63,22 @@ demo: build
 BENCH_BUILD ?= build-bench
 BENCH_DATA ?= /var/tmp/plinkard-bench
 BENCH_RUNS ?= 5
+# Runs over the file system that answers after a delay (bench/delay_fs.cpp,
+# mounted under BENCH_DATA for those rows), and an earlier build of the
+# program for the row pinned to one core (none: no such row).
+BENCH_FUSE_RUNS ?= 1
+BENCH_BASELINE ?=
 bench: bench-build
 	$(BENCH_BUILD)/bench/plinkard_bench --plinkard $(BENCH_BUILD)/plinkard \
-	  --data $(BENCH_DATA) --runs $(BENCH_RUNS)
+	  --data $(BENCH_DATA) --runs $(BENCH_RUNS) \
+	  --delay-fs $(BENCH_BUILD)/bench/plinkard_delay_fs \
+	  --fuse-runs $(BENCH_FUSE_RUNS) \
+	  $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE))
 
-# The program and the benchmark tool, built but not run.
+# The program and the benchmark tools, built but not run; libfuse 3 for the
+# delaying file system is installed like the other packages.
 bench-build: deps
+	@$(MAKE) --no-print-directory deps PACKAGES="pkg-config libfuse3-dev fuse3"
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target plinkard
 	cmake -S bench -B $(BENCH_BUILD)/bench -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
@@ -98,6 +108,17 @@ fuzz: fuzz-build
 
 clean:
 	rm -rf $(BUILD)
+
+# The scan's tests, and the others, under ThreadSanitizer in a build folder
+# of its own.
+TSAN_BUILD ?= build-tsan
+TSAN_TESTS ?= Scan|Index|Fault|Interrupt
+.PHONY: tsan
+tsan:
+	$(MAKE) --no-print-directory build BUILD=$(TSAN_BUILD) \
+	  CMAKE_ARGS="-DPLINKARD_TSAN=ON -DPLINKARD_WERROR=ON"
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
 # --- Real FAT32 and exFAT file systems in a QEMU guest (tools/fat-check/).
 # Installs its packages when missing, like deps. The harness exits 77 and

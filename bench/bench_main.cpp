@@ -2,16 +2,21 @@
 // prints the medians, the median ratios and the targets they must meet.
 //
 //   plinkard_bench --plinkard BIN [--data DIR] [--runs N] [--only NAME]
+//                  [--delay-fs BIN] [--fuse-runs N] [--baseline BIN]
 
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +31,10 @@ struct Settings {
   std::string plinkard;
   std::string data = "/var/tmp/plinkard-bench";
   int runs = 5;
-  std::string only;  // run only the comparisons whose name contains this
+  std::string only;      // run only the comparisons whose name contains this
+  std::string delayFs;   // the delaying file system; its rows need it
+  int fuseRuns = 1;      // runs over it (each cold by design: no warm-up)
+  std::string baseline;  // an earlier build, for the one-core row
 };
 
 // The runs of one command.
@@ -44,6 +52,8 @@ struct Comparison {
   double target;                  // the largest acceptable median ratio
   std::function<void()> prepare;  // before every run, not timed
   double scale = 1;               // the ratios are multiplied by this
+  int runs = 0;                   // instead of --runs, when set
+  bool warmUp = true;
   Samples plinkardSamples;
   Samples referenceSamples;
   std::vector<double> ratios;     // of the wall times, pair by pair
@@ -81,7 +91,8 @@ bool record(const Command& command, Samples& samples) {
 bool measure(Comparison& c, int runs) {
   std::fprintf(stderr, "%s (plinkard/reference):", c.name.c_str());
   Samples warmUp;
-  for (int i = -1; i < runs; ++i) {
+  if (c.runs > 0) runs = c.runs;
+  for (int i = c.warmUp ? -1 : 0; i < runs; ++i) {
     const bool plinkardFirst = i % 2 == 0;
     for (int side = 0; side < 2; ++side) {
       const bool isPlinkard = (side == 0) == plinkardFirst;
@@ -161,6 +172,12 @@ bool parse(int argc, char** argv, Settings& s) {
       s.runs = std::atoi(value.c_str());
     } else if (option == "--only") {
       s.only = value;
+    } else if (option == "--delay-fs") {
+      s.delayFs = value;
+    } else if (option == "--fuse-runs") {
+      s.fuseRuns = std::atoi(value.c_str());
+    } else if (option == "--baseline") {
+      s.baseline = value;
     } else {
       return false;
     }
@@ -177,6 +194,101 @@ Command findRun(const std::string& lib) {
   return {"find", lib, "-type", "f", "-name", "*.mp3", "-printf", "%s\\n"};
 }
 
+// Writes back dirty pages and drops the page, dentry and inode caches, so
+// that the next run reads everything from the disk (root only).
+void dropCaches() {
+  sync();
+  FILE* drop = std::fopen("/proc/sys/vm/drop_caches", "w");
+  if (drop == nullptr || std::fputs("3\n", drop) < 0 ||
+      std::fclose(drop) != 0) {
+    std::fprintf(stderr, "cannot drop the page cache (root only)\n");
+    std::exit(1);
+  }
+}
+
+// The delaying file system mounted at `mountPoint` while this lives:
+// started in the foreground as a child, unmounted and waited for at the
+// end, also on an interrupt of the benchmark.
+class DelayMount {
+ public:
+  DelayMount(const Settings& s, const std::string& source,
+             const std::string& mountPoint, long delayMicros)
+      : mountPoint_(mountPoint) {
+    mkdir(mountPoint.c_str(), 0755);
+    ChildOptions options;
+    options.capture = false;
+    options.timeoutSeconds = 24 * 3600;
+    child_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{s.delayFs, source, mountPoint, "--delay-us",
+                                 std::to_string(delayMicros)},
+        options);
+    active = this;
+    for (int i = 0; i < 100 && !mounted(); ++i) usleep(100000);
+  }
+  ~DelayMount() {
+    unmount();
+    active = nullptr;
+  }
+  DelayMount(const DelayMount&) = delete;
+  DelayMount& operator=(const DelayMount&) = delete;
+
+  bool mounted() const {
+    struct statfs fs;
+    return statfs(mountPoint_.c_str(), &fs) == 0 && fs.f_type == 0x65735546;
+  }
+
+  // For the signal handler: detach the mount and end the child.
+  static void abandon(int) {
+    if (active != nullptr) {
+      umount2(active->mountPoint_.c_str(), MNT_DETACH);
+      kill(active->child_->pid(), SIGTERM);
+    }
+    _exit(130);
+  }
+
+ private:
+  void unmount() {
+    if (mounted()) {
+      runChild({"fusermount3", "-u", mountPoint_});
+      if (mounted()) umount2(mountPoint_.c_str(), MNT_DETACH);
+    }
+    if (child_->running()) kill(child_->pid(), SIGTERM);
+    child_->wait();
+    rmdir(mountPoint_.c_str());
+  }
+
+  static DelayMount* active;
+  std::string mountPoint_;
+  std::unique_ptr<ChildProcess> child_;
+};
+
+DelayMount* DelayMount::active = nullptr;
+
+// Compares a run over the delaying file system with find over it.
+bool compareOverDelay(const Settings& s, const std::string& lib,
+                      const std::string& out, long delayMicros,
+                      const std::string& name, double target) {
+  if (name.find(s.only) == std::string::npos) return true;
+  if (s.delayFs.empty()) {
+    std::printf("%-34s skipped: no --delay-fs\n", name.c_str());
+    return true;
+  }
+  const std::string mountPoint = s.data + "/delay-mount";
+  const DelayMount mount(s, lib, mountPoint, delayMicros);
+  if (!mount.mounted()) {
+    std::fprintf(stderr, "%s did not mount at %s\n", s.delayFs.c_str(),
+                 mountPoint.c_str());
+    return false;
+  }
+  Comparison c = compare(name, plinkardRun(s, mountPoint, out, "1"),
+                         findRun(mountPoint), target);
+  c.runs = s.fuseRuns;
+  c.warmUp = false;
+  if (!measure(c, s.fuseRuns)) return false;
+  printComparison(c);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,7 +296,8 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, s)) {
     std::fprintf(stderr,
                  "Usage: plinkard_bench --plinkard BIN [--data DIR] "
-                 "[--runs N] [--only NAME]\n");
+                 "[--runs N] [--only NAME] [--delay-fs BIN] [--fuse-runs N] "
+                 "[--baseline BIN]\n");
     return 2;
   }
   const std::string& d = s.data;
@@ -228,7 +341,7 @@ int main(int argc, char** argv) {
 
   std::vector<Comparison> comparisons = {
       compare("run, 200,000 songs (find)", plinkardRun(s, lib200k, out, "1"),
-              findRun(lib200k), 1.05),
+              findRun(lib200k), 0.7),
       compare("run, 1,000,000 songs (find)", plinkardRun(s, lib1m, out, "1"),
               findRun(lib1m), 1.05),
       compare("run into 20,000, 200,000 (find)",
@@ -247,6 +360,23 @@ int main(int argc, char** argv) {
   };
   comparisons[4].plinkard.insert(comparisons[4].plinkard.end(),
                                  filtered.begin(), filtered.end());
+  Comparison cold =
+      compare("cold disk, 200,000 (find)", plinkardRun(s, lib200k, out, "1"),
+              findRun(lib200k), 0.5, dropCaches);
+  cold.warmUp = false;
+  comparisons.push_back(cold);
+  if (!s.baseline.empty()) {
+    Command pinned = {"taskset", "-c", "0"};
+    Command earlier = pinned;
+    for (const std::string& arg : plinkardRun(s, lib200k, out, "1")) {
+      pinned.push_back(arg);
+    }
+    for (const std::string& arg : plinkardRun(s, lib200k, out, "1")) {
+      earlier.push_back(arg == s.plinkard ? s.baseline : arg);
+    }
+    comparisons.push_back(
+        compare("one core, 200,000 (baseline)", pinned, earlier, 1.0));
+  }
 
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::printf("%-34s %9s %9s %6s  %-13s %s\n", "comparison (median of runs)",
@@ -258,6 +388,14 @@ int main(int argc, char** argv) {
   }
 
   removeTree(moveFrom);
+  std::signal(SIGINT, DelayMount::abandon);
+  std::signal(SIGTERM, DelayMount::abandon);
+  if (!compareOverDelay(s, lib200k, out, 500,
+                        "over 0.5 ms FUSE, 200,000 (find)", 0.15) ||
+      !compareOverDelay(s, lib200k, out, 2000, "over 2 ms FUSE, 200,000 (find)",
+                        0.15)) {
+    return 1;
+  }
   const Comparison& large = comparisons[1];
   if (!large.plinkardSamples.seconds.empty()) {
     Samples emptyRuns;

@@ -14,30 +14,24 @@ namespace {
 constexpr size_t kMaxPathText = 64 << 10;
 constexpr size_t kMaxLevels = 4096;
 constexpr size_t kOtherDescriptors = 16;  // streams, the copy, the list
+// Folders the read-ahead may hold open beyond those on the walk's path.
+constexpr size_t kMaxOpenAhead = 512;
 
-// How many folders may be open at once. The soft open-file limit is raised
-// toward the hard one to match, since trees deeper than the system's path
-// limit need about two thousand levels and the usual soft limit is 1024.
-size_t levelBudget() {
-  static const size_t budget = [] {
-    const size_t limit = os::raiseOpenFileLimit(kMaxLevels + kOtherDescriptors);
-    return std::min(kMaxLevels,
-                    limit > kOtherDescriptors ? limit - kOtherDescriptors : 0);
-  }();
-  return budget;
+// The open-file limit, raised toward what the walk and the read-ahead may
+// hold at most (the usual soft limit is 1024; trees deeper than the
+// system's path limit need about two thousand levels).
+size_t openFileLimit() {
+  static const size_t limit =
+      os::raiseOpenFileLimit(kMaxLevels + kOtherDescriptors + kMaxOpenAhead);
+  return limit > kOtherDescriptors ? limit - kOtherDescriptors : 0;
 }
 
-// The extension of a file name: from its last '.' to the end, or empty.
-std::string_view extensionOf(std::string_view name) {
-  const size_t dot = name.rfind('.');
-  return dot == std::string_view::npos ? std::string_view() : name.substr(dot);
-}
+// How many folders the walk may have open at once.
+size_t levelBudget() { return std::min(kMaxLevels, openFileLimit()); }
 
-bool matchesFilter(const std::vector<std::string>& filters,
-                   std::string_view name) {
-  const std::string_view extension = extensionOf(name);
-  return std::any_of(filters.begin(), filters.end(),
-                     [&](const std::string& f) { return f == extension; });
+// How many the read-ahead may hold open besides: what the limit leaves.
+size_t openAheadBudget() {
+  return std::min(kMaxOpenAhead, openFileLimit() - levelBudget());
 }
 
 bool meansMissing(const std::error_code& error) {
@@ -45,11 +39,34 @@ bool meansMissing(const std::error_code& error) {
          error == std::errc::not_a_directory;
 }
 
+ReadAhead::Settings readAheadSettings(
+    const FillJob& job, size_t threads, bool haveOutput,
+    const os::FileId& output,
+    std::function<void(const std::string&)> afterListing) {
+  ReadAhead::Settings settings;
+  settings.threads = threads;
+  settings.openAhead = openAheadBudget();
+  settings.depthLimit = levelBudget();
+  settings.textLimit = kMaxPathText;
+  settings.filters = job.filters;
+  settings.haveOutput = haveOutput;
+  settings.output = output;
+  settings.afterListing = std::move(afterListing);
+  return settings;
+}
+
+bool heldOutput(const FillJob& job, os::FileId& id) {
+  return job.outputFolder.held() && !job.outputFolder.identify(id);
+}
+
 }  // namespace
 
-FolderScan::FolderScan(FillJob& job) : job_(job) {
-  haveOutput_ = job.outputFolder.held() && !job.outputFolder.identify(output_);
-}
+FolderScan::FolderScan(FillJob& job, size_t threads,
+                       std::function<void(const std::string&)> afterListing)
+    : job_(job),
+      haveOutput_(heldOutput(job, output_)),
+      readAhead_(readAheadSettings(job, threads, haveOutput_, output_,
+                                   std::move(afterListing))) {}
 
 void FolderScan::scan(const std::string& folderText, std::string baseText) {
   if (baseText.empty()) {
@@ -60,13 +77,14 @@ void FolderScan::scan(const std::string& folderText, std::string baseText) {
   const std::string folder = absoluteForm(folderText);
   firstBase_ = absoluteForm(baseText);
   deepBase_ = firstBase_.back() == '/' ? firstBase_ : firstBase_ + '/';
-  enter(folder, nullptr, folder);
+  enter(folder, nullptr, 0);
   while (!levels_.empty() && os::interruptSignal() == 0) step();
+  if (os::interruptSignal() != 0) readAhead_.stop();
   levels_.clear();
 }
 
-void FolderScan::enter(const std::string& text, const os::FolderReader* parent,
-                       const std::string& name) {
+void FolderScan::enter(const std::string& text, const Level* parent,
+                       size_t index) {
   if (job_.bVerbose) job_.printLine("Scanning dir: ", text);
   if (levels_.size() >= levelBudget()) {
     reportUnreadable(text,
@@ -77,49 +95,58 @@ void FolderScan::enter(const std::string& text, const os::FolderReader* parent,
     reportUnreadable(text, std::make_error_code(std::errc::filename_too_long));
     return;
   }
+  const std::shared_ptr<Folder> folder =
+      parent != nullptr ? readAhead_.openChild(parent->content, index)
+                        : readAhead_.openInput(text);
+  if (!open(*folder, text)) {
+    readAhead_.release(*folder);
+    return;
+  }
+  std::shared_ptr<Folder> content = readAhead_.listing(folder);
+  if (!content) return;
+  readAhead_.take(*folder);
   Level level;
+  level.folder = folder;
+  level.content = std::move(content);
   level.text = text;
-  if (!open(level, parent, name)) return;
   level.prefix = text.back() == '/' ? text : text + '/';
+  level.id = folder->id;
   levels_.push_back(std::move(level));
 }
 
-bool FolderScan::open(Level& level, const os::FolderReader* parent,
-                      const std::string& name) {
-  std::error_code error = parent != nullptr
-                              ? level.reader.openEntry(*parent, name)
-                              : level.reader.open(name);
+bool FolderScan::open(const Folder& folder, const std::string& text) {
+  std::error_code error = folder.openError;
   if (error == std::errc::no_such_file_or_directory) {
-    job_.printLine("Not found: ", level.text);
+    job_.printLine("Not found: ", text);
     return false;
   }
   if (error == std::errc::not_a_directory) {
-    job_.printLine("Not a directory: ", level.text);
+    job_.printLine("Not a directory: ", text);
     return false;
   }
   if (!error) {
     job_.scanProgress.start();
-    error = level.reader.identify(level.id);
+    error = folder.identifyError;
   }
   if (error) {
-    reportUnreadable(level.text, error);
+    reportUnreadable(text, error);
     return false;
   }
-  if (onCurrentPath(level.id)) {
-    job_.printLine("Skipping directory loop: ", level.text);
+  if (onCurrentPath(folder.id)) {
+    job_.printLine("Skipping directory loop: ", text);
     return false;
   }
-  return isNew(level);
+  return isNew(folder.id, text);
 }
 
-bool FolderScan::isNew(const Level& level) {
+bool FolderScan::isNew(const os::FileId& id, const std::string& text) {
   const char* skipped = nullptr;
-  if (haveOutput_ && level.id == output_) {
+  if (haveOutput_ && id == output_) {
     skipped = "Skipping the output directory: ";
-  } else if (!folders_.insert(level.id).second) {
+  } else if (!folders_.insert(id).second) {
     skipped = "Skipping directory scanned already: ";
   }
-  if (skipped != nullptr && job_.bVerbose) job_.printLine(skipped, level.text);
+  if (skipped != nullptr && job_.bVerbose) job_.printLine(skipped, text);
   return skipped == nullptr;
 }
 
@@ -142,28 +169,32 @@ bool FolderScan::isNewFile(const os::EntryStatus& status, bool throughLink) {
 void FolderScan::step() {
   const size_t depth = levels_.size() - 1;
   Level& top = levels_.back();
-  const char* name = nullptr;
-  os::EntryKind kind = os::EntryKind::Other;
-  std::error_code error;
-  if (!top.reader.next(name, kind, error)) {
-    if (error) reportUnreadable(top.text, error);
+  if (top.next == top.content->entries.size()) {
+    if (top.content->listError) {
+      reportUnreadable(top.text, top.content->listError);
+    }
+    readAhead_.release(*top.folder);
     levels_.pop_back();
     return;
   }
-  entryText_.assign(top.prefix).append(name);
+  const size_t index = top.next++;
+  const std::shared_ptr<Folder> content = top.content;
+  ReadAhead::Entry& entry = content->entries[index];
+  entryText_.assign(top.prefix).append(entry.name);
   if (job_.bVerbose) job_.printLine("Current item: ", entryText_);
-  visit(depth, name, kind);
+  visit(depth, entry, index);
+  entry.child.reset();
 }
 
-void FolderScan::visit(size_t depth, const char* name, os::EntryKind kind) {
-  os::EntryStatus status;
-  switch (kind) {
+void FolderScan::visit(size_t depth, const ReadAhead::Entry& entry,
+                       size_t index) {
+  switch (entry.kind) {
     case os::EntryKind::Directory:
-      enter(entryText_, &levels_[depth].reader, name);
+      enter(entryText_, &levels_[depth], index);
       return;
     case os::EntryKind::RegularFile:
-      if (!matchesFilter(job_.filters, name)) return;
-      if (levels_[depth].reader.statusOf(name, false, status)) {
+      if (!entry.looked) return;
+      if (entry.error) {
         job_.printLine();
         job_.printLine();
         job_.printLine("**********");
@@ -174,11 +205,11 @@ void FolderScan::visit(size_t depth, const char* name, os::EntryKind kind) {
         job_.printLine("**********");
         return;
       }
-      accept(status, depth, false);
+      accept(entry.status, depth, false);
       return;
     case os::EntryKind::Link:
     case os::EntryKind::Unknown:
-      visitLinked(depth, name);
+      visitLinked(depth, entry, index);
       return;
     default:
       job_.printLine("WTF is this? ", entryText_);
@@ -186,25 +217,24 @@ void FolderScan::visit(size_t depth, const char* name, os::EntryKind kind) {
 }
 
 // The listing does not tell where a link leads (or what an entry of
-// unknown type is): follow it and look.
-void FolderScan::visitLinked(size_t depth, const char* name) {
-  os::EntryStatus status;
-  const std::error_code error =
-      levels_[depth].reader.statusOf(name, true, status);
-  if (error) {
-    if (meansMissing(error)) {
+// unknown type is): its status, read through the link, does.
+void FolderScan::visitLinked(size_t depth, const ReadAhead::Entry& entry,
+                             size_t index) {
+  const os::EntryStatus& status = entry.status;
+  if (entry.error) {
+    if (meansMissing(entry.error)) {
       job_.printLine("WTF is this? ", entryText_);
     } else {
-      reportUnreadable(entryText_, error);
+      reportUnreadable(entryText_, entry.error);
     }
   } else if (status.directory) {
     if (onCurrentPath(status.id)) {
       job_.printLine("Skipping directory loop: ", entryText_);
     } else {
-      enter(entryText_, &levels_[depth].reader, name);
+      enter(entryText_, &levels_[depth], index);
     }
   } else if (status.regularFile) {
-    if (matchesFilter(job_.filters, name)) accept(status, depth, true);
+    if (hasExtension(job_.filters, entry.name)) accept(status, depth, true);
   } else {
     job_.printLine("WTF is this? ", entryText_);
   }

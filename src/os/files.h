@@ -37,6 +37,13 @@ std::error_code availableBytes(const std::string& path, uint64_t& bytes);
 // hard limit allows; returns the soft limit now in force.
 size_t raiseOpenFileLimit(size_t wanted);
 
+// How many processors the calling thread may run on (at least 1).
+size_t usableProcessors();
+
+// How often the calling thread has waited so far (for a disk, the network,
+// a lock), as opposed to being made to give way to another.
+uint64_t threadWaits();
+
 // The type of an entry as a folder listing reports it.
 enum class EntryKind { Directory, RegularFile, Link, Unknown, Other };
 

@@ -1,10 +1,12 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -120,6 +122,18 @@ size_t raiseOpenFileLimit(size_t wanted) {
   }
   return limit.rlim_cur == RLIM_INFINITY ? wanted
                                          : static_cast<size_t>(limit.rlim_cur);
+}
+
+size_t usableProcessors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return std::max(1, CPU_COUNT(&set));
+}
+
+uint64_t threadWaits() {
+  struct rusage usage;
+  if (getrusage(RUSAGE_THREAD, &usage) != 0) return 0;
+  return static_cast<uint64_t>(usage.ru_nvcsw);
 }
 
 struct FolderReader::Stream {

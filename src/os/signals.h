@@ -17,6 +17,11 @@ void installInterruptHandlers();
 // The number of the first signal received, or 0 when none arrived.
 int interruptSignal();
 
+// Blocks the signals above in the calling thread, so that their handler
+// runs on a thread that is not in the middle of work done for another.
+// For the threads a unit starts; the main thread keeps taking them.
+void keepInterruptsFromThisThread();
+
 // Waits until the descriptor `fd` has input, its end or an error to
 // report. Returns false without waiting on when a signal was noted, before
 // or during the wait.

@@ -2,6 +2,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <initializer_list>
@@ -13,13 +14,18 @@ namespace os {
 
 namespace {
 
-volatile std::sig_atomic_t receivedSignal = 0;
+// Atomic rather than volatile: threads other than the one that took the
+// signal read it too.
+std::atomic<int> receivedSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free,
+              "a signal handler may only touch lock-free atomics");
 
 // The signals whose handler was installed.
 sigset_t handledSignals;
 
 void noteSignal(int signal) {
-  if (receivedSignal == 0) receivedSignal = signal;
+  int none = 0;
+  receivedSignal.compare_exchange_strong(none, signal);
 }
 
 // Reads the one key or byte that ends a wait, if it comes.
@@ -52,7 +58,16 @@ void installInterruptHandlers() {
   sigprocmask(SIG_UNBLOCK, &handledSignals, nullptr);
 }
 
-int interruptSignal() { return receivedSignal; }
+int interruptSignal() { return receivedSignal.load(); }
+
+void keepInterruptsFromThisThread() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    sigaddset(&signals, signal);
+  }
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
 
 bool waitForInput(int fd) {
   // The handled signals stay blocked except inside ppoll, so one that
@@ -60,7 +75,7 @@ bool waitForInput(int fd) {
   sigset_t previous;
   sigprocmask(SIG_BLOCK, &handledSignals, &previous);
   bool ready = false;
-  while (!ready && receivedSignal == 0) {
+  while (!ready && receivedSignal.load() == 0) {
     struct pollfd input = {fd, POLLIN, 0};
     ready = ppoll(&input, 1, nullptr, &previous) > 0 || errno != EINTR;
   }
@@ -86,6 +101,6 @@ void waitForKeyPress() {
 
 void raiseInterrupt(int signal) { noteSignal(signal); }
 
-void clearInterrupt() { receivedSignal = 0; }
+void clearInterrupt() { receivedSignal.store(0); }
 
 }  // namespace os

@@ -1,0 +1,204 @@
+#ifndef PLINKARD_INDEX_READ_AHEAD_H_
+#define PLINKARD_INDEX_READ_AHEAD_H_
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "os/file_id.h"
+#include "os/files.h"
+
+// Whether the file name `name` ends in one of `extensions` (each with its
+// dot), compared byte for byte from the name's last '.'.
+bool hasExtension(const std::vector<std::string>& extensions,
+                  std::string_view name);
+
+// Reads folders ahead of the scan's depth-first walk, so that on a network
+// share or a cold disk many requests wait for an answer at once instead of
+// one: a fixed number of threads open the subfolders, list them and read
+// the status of the entries the walk will look at (the names that match the
+// filters, links and entries of unknown type, nothing else). Work nearest to
+// the walk in depth-first order goes first, and what the walk asks for and
+// finds not started it does itself, so the walk never waits for work that
+// is further ahead.
+//
+// The walk keeps every decision: it asks for a folder's open, then for its
+// listing, and gets the answers as the system gave them. A folder is listed
+// once, whichever path reaches it first; another path to it is served by the
+// same listing. No thread is seen outside; all of them are stopped and
+// joined when the object goes, or at stop().
+class ReadAhead {
+ public:
+  // Threads, so requests in flight: enough to hide a network's round trip
+  // behind each other, few enough to stay small beside the index.
+  static constexpr size_t kThreads = 16;
+
+  struct Settings {
+    // 0: no thread; each request is made when the walk asks for its
+    // answer, on the walk's thread, one at a time.
+    size_t threads = kThreads;
+    size_t openAhead = 0;   // folders held open that the walk has not taken
+    size_t depthLimit = 0;  // a folder this many levels down is not opened
+    size_t textLimit = 0;   // nor one whose path is longer than this
+    std::vector<std::string> filters;  // the names whose status is read
+    bool haveOutput = false;
+    os::FileId output;  // never listed
+    // Called after each listing (on whichever thread listed it) before any
+    // of its entries is looked at, with the folder's path as first met.
+    // Lets a test change the tree at that moment.
+    std::function<void(const std::string& folder)> afterListing;
+  };
+
+  struct Folder;
+  struct Position;
+  struct Trail;
+
+  // One entry of a listing, with what was asked about it.
+  struct Entry {
+    const char* name = nullptr;  // in its folder's `names`
+    os::EntryKind kind = os::EntryKind::Other;
+    bool looked = false;  // `status` or `error` holds its status
+    std::error_code error;
+    os::EntryStatus status;
+    // For a subfolder or a link that leads to a folder; the walk drops it
+    // once done with the entry.
+    std::shared_ptr<Folder> child;
+  };
+
+  // A folder as one entry (or an input folder) leads to it.
+  struct Folder {
+    std::string name;  // in its parent; the whole text for an input folder
+    std::string text;  // its path as first met
+    size_t depth = 0;  // levels above it on that path
+    bool viaLink = false;
+    os::FileId linkTarget;               // where the link led, when viaLink
+    std::shared_ptr<const Trail> above;  // the folders above it on that path
+    std::shared_ptr<const Position> position;
+
+    // The open, final once opened() holds.
+    os::FolderReader reader;
+    std::error_code openError;
+    std::error_code identifyError;
+    os::FileId id;
+
+    // The listing, final once the folder is the one listing() returned.
+    std::vector<Entry> entries;
+    std::string names;  // every entry's, each ended by a '\0'
+    std::error_code listError;
+
+   private:
+    friend class ReadAhead;
+    enum class Step { Waiting, Running, Done, Declined };
+    Step open = Step::Waiting;
+    Step list = Step::Waiting;
+    struct Chunk {
+      size_t begin, end;
+      Step step;
+    };
+    std::vector<Chunk> chunks;  // of the entries whose status is read
+    bool planned = false;       // `chunks` is complete
+    size_t chunksLeft = 0;
+    std::shared_ptr<Folder> sameAs;      // the path whose listing serves it
+    std::shared_ptr<const Trail> trail;  // `above` and itself
+    size_t busy = 0;       // requests in flight below its descriptor
+    bool counted = false;  // its descriptor counts as read ahead
+    bool closed = false;
+  };
+
+  explicit ReadAhead(Settings settings);
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Opens the input folder at `text` on the calling thread.
+  std::shared_ptr<Folder> openInput(const std::string& text);
+  // The folder that entry `index` of `content` leads to, opened: waits for
+  // the open, or makes it when it was not started.
+  std::shared_ptr<Folder> openChild(const std::shared_ptr<Folder>& content,
+                                    size_t index);
+  // The folder whose listing serves `folder`, complete with every status:
+  // `folder` itself or another path to it. Null when an interrupt came
+  // first.
+  std::shared_ptr<Folder> listing(const std::shared_ptr<Folder>& folder);
+  // The walk holds `folder` from now on.
+  void take(Folder& folder);
+  // The walk is done with `folder`: its descriptor is closed.
+  void release(Folder& folder);
+  // Stops and joins the threads; requests in flight finish first.
+  void stop();
+
+ private:
+  struct Job {
+    std::shared_ptr<const Position> position;
+    uint64_t sequence;
+    std::shared_ptr<Folder> folder;
+    std::shared_ptr<Folder> parent;  // for an open
+    size_t chunk;                    // for a chunk of statuses
+  };
+  struct Later {
+    bool operator()(const Job& a, const Job& b) const;
+  };
+  using Lock = std::unique_lock<std::mutex>;
+
+  using Shared = std::shared_ptr<Folder>;
+
+  void work();
+  bool ready(const Job& job) const;
+  size_t runJob(const Job& job, Lock& lock);
+  template <typename Run>
+  void measured(Run run);
+  void noteWaits(uint64_t waits, size_t requests);
+  bool declines(const Folder& folder) const;
+  bool wantsListing(const Folder& folder) const;
+  bool claim(const Shared& folder, bool forWalk);
+  size_t listNow(const Shared& folder, Lock& lock);
+  size_t runChunk(const Shared& folder, size_t chunk, Lock& lock);
+  void openFolder(Folder& folder, const Folder* parent);
+  bool readListing(Folder& folder, size_t perChunk);
+  bool needsStatus(const Entry& entry) const;
+  std::vector<Shared> lookAtChunk(Folder& folder, size_t chunk);
+  Shared makeChild(const Folder& parent, size_t index);
+  void queue(const Shared& folder, const Shared& parent, size_t chunk);
+  void uncount(Folder& folder);
+  void waitForWorkers(Lock& lock);
+  void wakeWorker();
+  void wakeWalk();
+  bool stopped() const;
+
+  Settings settings_;
+  std::mutex mutex_;
+  std::condition_variable workReady_;
+  std::condition_variable walkReady_;
+  std::priority_queue<Job, std::vector<Job>, Later> queue_;
+  uint64_t sequence_ = 0;
+  size_t idle_ = 0;
+  // Threads at work, and how many may be: as many as there are processors
+  // while answers come at once (more would only take turns on them), all
+  // of them while answers take a round trip or a seek.
+  size_t active_ = 0;
+  size_t allowed_ = 1;
+  size_t processors_ = 1;
+  double waitShare_ = 0;  // of the requests that waited, a running average
+  unsigned spins_ = 0;
+  unsigned samples_ = 0;
+  bool walkWaits_ = false;
+  bool stopping_ = false;
+  size_t heldAhead_ = 0;
+  uint32_t inputs_ = 0;
+  // Which path's listing serves each folder listed so far.
+  std::unordered_map<os::FileId, std::weak_ptr<Folder>, os::FileIdHash> claims_;
+  std::vector<std::thread> threads_;
+};
+
+#endif  // PLINKARD_INDEX_READ_AHEAD_H_
