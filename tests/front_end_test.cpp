@@ -91,6 +91,10 @@ TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
     Be verbose, ie. print debug output.
 -n
     Dry run: show what would be copied or moved, and change nothing.
+-r
+    Removes the songs that earlier runs with -r or -p copied here, then fills.
+-p  [Playlist]
+     Writes a playlist of the songs runs with -r or -p copied here (*.m3u8).
 )");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");

@@ -37,6 +37,10 @@ void printUsage(std::ostream& out) {
     Be verbose, ie. print debug output.
 -n
     Dry run: show what would be copied or moved, and change nothing.
+-r
+    Removes the songs that earlier runs with -r or -p copied here, then fills.
+-p  [Playlist]
+     Writes a playlist of the songs runs with -r or -p copied here (*.m3u8).
 )";
   out << kUsage << std::flush;
 }

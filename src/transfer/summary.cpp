@@ -23,5 +23,6 @@ void FillJob::printSummary() const {
 }
 
 int FillJob::runStatus() const {
+  if (record.failures > 0) return 2;
   return !bDryRun && transferred.size() < plan.size() ? 2 : 0;
 }
