@@ -60,12 +60,13 @@ class Removal {
         break;
       }
     }
+    const bool all = next == record_.songs.size() && !volumeLost_;
     // What was not looked at stays as it was.
     staying.insert(staying.end(), record_.songs.begin() + next,
                    record_.songs.end());
     if (!job_.bDryRun) record_.songs = std::move(staying);
     printCount();
-    if (next == record_.songs.size() && !volumeLost_) removeFolders();
+    if (all) removeFolders();
     return !gone_;
   }
 
@@ -230,12 +231,12 @@ bool readRecord(FillJob& job, const std::string& shown) {
 
 // The fill size after the removals: the free space now, and what a dry
 // run's removals would free.
-void refreshFillSize(FillJob& job, uint64_t freed) {
+void refreshFillSize(FillJob& job, uint64_t freed, bool removals) {
   os::VolumeInfo volume;
   if (job.outputFolder.volume(volume)) return;
   const uint64_t available = volume.availableBytes + freed;
   job.fillSize = available >> 10;
-  if (job.bReplace) {
+  if (removals) {
     job.printLine(available >> 20, " MB free on target filesystem",
                   job.bDryRun ? " once the removals are done." : " now.");
   }
@@ -246,13 +247,15 @@ void refreshFillSize(FillJob& job, uint64_t freed) {
 int FillJob::keepRecord() {
   if (!keepsRecord()) return 0;
   if (!playlistName.empty()) {
-    if (!playlistNameIsValid(playlistName)) {
+    record.playlistPath = recordPath(
+        targetVolume.fatNames ? fatPath(playlistName) : playlistName);
+    // The name as typed and as the target holds it.
+    if (!playlistNameIsValid(playlistName) ||
+        !playlistNameIsValid(record.playlistPath)) {
       printLine("The playlist ", playlistName,
                 " must be a file name below the output directory!");
       return 1;
     }
-    record.playlistPath = recordPath(
-        targetVolume.fatNames ? fatPath(playlistName) : playlistName);
   }
   const std::string shown = joinPath(outputDir.native(), kRecordName);
   if (!outputFolder.held()) {
@@ -262,8 +265,9 @@ int FillJob::keepRecord() {
   }
   if (bReplace) printLine("Removing the songs of earlier fills...");
   if (!readRecord(*this, shown)) return 1;
+  const bool removals = bReplace && record.found();
   Removal removal(*this);
-  const bool reached = !bReplace || !record.found() || removal.run();
+  const bool reached = !removals || removal.run();
   if (!bDryRun) {
     if (const std::error_code error = record.writeAnew(outputFolder)) {
       printLine("Can't write the record ", shown, ": ", error.message());
@@ -271,6 +275,6 @@ int FillJob::keepRecord() {
     }
   }
   if (!reached) return 2;
-  if (bFillAll) refreshFillSize(*this, removal.freed());
+  if (bFillAll) refreshFillSize(*this, removal.freed(), removals);
   return 0;
 }
