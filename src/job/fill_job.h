@@ -220,16 +220,17 @@ class FillJob {
   bool bWriteUsedList = false;
   bool bMove = false;
   std::string usedListPath;
+  std::string playlistName;  // as typed
   std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
   bool bDryRun = false;
   bool bReplace = false;
-  std::string playlistName;  // as typed
-  TargetRecord record;
 
   // The output folder, held from validation on, and its file system.
   os::HeldFolder outputFolder;
   TargetVolume targetVolume;
+  // What the output folder holds of earlier runs, with -r or -p.
+  TargetRecord record;
 
   // Positions in `songs` of the planned songs whose copy is complete, in
   // plan order. Only these count as transferred.

@@ -62,7 +62,8 @@ class Removal {
     }
     const bool all = next == record_.songs.size() && !volumeLost_;
     // What was not looked at stays as it was.
-    staying.insert(staying.end(), record_.songs.begin() + next,
+    staying.insert(staying.end(),
+                   record_.songs.begin() + static_cast<std::ptrdiff_t>(next),
                    record_.songs.end());
     if (!job_.bDryRun) record_.songs = std::move(staying);
     printCount();
