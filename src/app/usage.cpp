@@ -1,8 +1,10 @@
 #include "app/usage.h"
 
-void printUsage(std::ostream& out) {
-  static const char kUsage[] =
-      R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
+namespace {
+
+// Printed as it stands; its lines are the program's usage text.
+const char kUsage[] =
+    R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
 
 -i  [Directory]
      Specifies Input directory. You can specify multiple Directories by passing
@@ -42,5 +44,7 @@ void printUsage(std::ostream& out) {
 -p  [Playlist]
      Writes a playlist of the songs runs with -r or -p copied here (*.m3u8).
 )";
-  out << kUsage << std::flush;
-}
+
+}  // namespace
+
+void printUsage(std::ostream& out) { out << kUsage << std::flush; }

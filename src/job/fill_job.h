@@ -220,7 +220,7 @@ class FillJob {
   bool bWriteUsedList = false;
   bool bMove = false;
   std::string usedListPath;
-  std::string playlistName;  // as typed
+  std::string playlistName;     // as typed
   std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
   bool bDryRun = false;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <unordered_set>
 
 #include "index/fat_names.h"
 #include "job/fill_job.h"
@@ -89,7 +90,8 @@ class Removal {
                      : os::removeFileBelowIf(job_.outputFolder, song.path,
                                              unchanged, now, removed);
     if (error) {
-      job_.printLine("Can't remove ", shown, ": ", error.message());
+      job_.printLine(job_.bDryRun ? "Can't look at " : "Can't remove ", shown,
+                     ": ", error.message());
       ++job_.record.failures;
       ++failed_;
       volumeLost_ = os::affectsWholeVolume(error);
@@ -162,7 +164,7 @@ class Removal {
                        return std::count(a.begin(), a.end(), '/') >
                               std::count(b.begin(), b.end(), '/');
                      });
-    std::vector<std::string> staying;
+    std::unordered_set<std::string> staying;
     for (const std::string& folder : folders) {
       const std::string shown = joinPath(job_.outputDir.native(), folder);
       bool removed = false;
@@ -178,14 +180,12 @@ class Removal {
         ++job_.record.failures;
       }
       if (removed) job_.printLine("Removed the folder ", shown);
-      if (error || now.kind == Kind::Directory) staying.push_back(folder);
+      if (error || now.kind == Kind::Directory) staying.insert(folder);
     }
     // In the order they were made.
     std::vector<std::string> kept;
     for (const std::string& folder : record_.folders) {
-      if (std::find(staying.begin(), staying.end(), folder) != staying.end()) {
-        kept.push_back(folder);
-      }
+      if (staying.count(folder) != 0) kept.push_back(folder);
     }
     record_.folders = std::move(kept);
   }
