@@ -4,10 +4,32 @@
 # card is read with its times shifted by whole hours (another time zone)
 # and the user has replaced one song: the same command removes every other
 # song of the first run, keeps that one, and fills the card again to at
-# least 99 % with no song failing for space.
+# least 99 % with no song failing for space. Last, Ctrl-C in the middle of
+# the removals and in the middle of the copies: each time the record still
+# names exactly the songs on the card.
 # fat-kinds: fat32-512 exfat-4k
 # fat-mib: 32
 . "$FAT_LIB"
+
+# check_record LABEL [PATH]: the record names exactly the songs on the card
+# (but PATH), each with its size and its time, within two seconds or
+# shifted by whole hours.
+check_record() {
+  (cd "$FAT_TARGET" && find . -name '*.mp3' -type f -printf '%P\t%s\t%T@\n') > card.txt
+  awk -F '\t' -v spare="${2:-}" '
+    NR == FNR { size[$1] = $2; time[$1] = $3; next }
+    FNR == 1 && $0 != "plinkard-record 1" { bad = "no record"; exit }
+    $1 != "song" { next }
+    !($5 in size) { bad = "recorded but not on the card: " $5; exit }
+    size[$5] != $2 { bad = "another size than recorded: " $5; exit }
+    { d = time[$5] - $3; h = int((d < 0 ? d - 1800 : d + 1800) / 3600) }
+    d - h * 3600 > 2 || d - h * 3600 < -2 { bad = "another time than recorded: " $5; exit }
+    { seen[$5] = 1 }
+    END {
+      for (p in size) if (!bad && !(p in seen) && p != spare) bad = "not recorded: " p
+      if (bad) { print bad; exit 1 }
+    }' card.txt "$FAT_TARGET/.plinkard-record" > check.txt || fail "$1: $(cat check.txt)"
+}
 
 make_songs "$FAT_LIBRARY" 360 40 500 30
 empty=$(free_bytes "$FAT_TARGET")
@@ -23,18 +45,14 @@ refill() {
   full=$(awk -v e="$empty" -v l="$left" 'BEGIN { printf "%.2f", (e - l) * 100 / e }')
   echo "$1: the card is $full % full, $left bytes left"
   awk -v f="$full" 'BEGIN { exit !(f >= 99) }' || fail "$1: the card is only $full % full"
-}
-
-# The playlist lists the recorded songs in the record's order.
-check_playlist() {
+  remount_target
+  check_record "$1" "$2"
+  # The playlist lists the recorded songs in the record's order.
   { echo '#EXTM3U'; awk -F '\t' '$1 == "song" { print $5 }' "$FAT_TARGET/.plinkard-record"; } \
     | cmp -s - "$FAT_TARGET/$playlist" || fail "$1: the playlist is not the record's songs"
 }
 
 refill first
-remount_target
-check_record first
-check_playlist first
 # The record holds the songs in the order they were copied.
 sed -n 's/^Copying file [0-9]* \/ [0-9]*: //p' first.out > copied.txt
 awk -F '\t' '$1 == "song" { sub(/.*\//, "", $5); print $5 }' "$FAT_TARGET/.plinkard-record" \
@@ -58,12 +76,52 @@ else
     'for (@ARGV) { my @s = stat; utime $s[8], $s[9] + 3600, $_ or die }' {} +
 fi || fail "cannot mount the card again"
 
-refill second
+refill second "$mine"
 grep -qx "Kept $FAT_TARGET/$mine: it was modified since it was copied" second.out \
   || fail "no line keeps the replaced song"
 grep -qx "Songs of earlier fills: $((songs - 1)) removed, 1 kept, 0 could not be removed." \
   second.out || fail "$(grep '^Songs of earlier' second.out)"
 cmp -s mine.mp3 "$FAT_TARGET/$mine" || fail "the replaced song changed"
+
+# interrupt PREFIX OUT: runs the refill without the list, its output into a
+# pipe of one page, so that it cannot run far ahead of what was read, and
+# sends SIGINT once 20 lines began with PREFIX. Ends with its status.
+interrupt() {
+  perl -e '
+    my ($prefix, $out, @command) = @ARGV;
+    pipe(my $from, my $to) or die "pipe: $!";
+    fcntl($to, 1031, 4096);  # F_SETPIPE_SZ
+    my $pid = fork;
+    if ($pid == 0) { open(STDOUT, ">&", $to); exec @command; die "exec: $!" }
+    close $to;
+    open(my $log, ">", $out) or die "$out: $!";
+    my $seen = 0;
+    while (<$from>) {
+      print $log $_;
+      kill "INT", $pid if index($_, $prefix) == 0 && ++$seen == 20;
+    }
+    waitpid($pid, 0);
+    exit($? >> 8);
+  ' "$1" "$2" "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s all -r -d 1
+}
+
+recorded=$(grep -c '^song' "$FAT_TARGET/.plinkard-record")
+interrupt "Removed " removing.out
+[ $? = 130 ] || fail "removing: not ended by the interrupt: $(tail -n 1 removing.out)"
+removed=$(grep -c '^Removed ' removing.out)
+[ "$removed" -lt "$recorded" ] || fail "removing: all $recorded songs went before the interrupt"
 remount_target
-check_record second "$mine"
-check_playlist second
+check_record removing "$mine"
+[ "$(grep -c '^song' "$FAT_TARGET/.plinkard-record")" = $((recorded - removed)) ] \
+  || fail "removing: the record does not name the $((recorded - removed)) songs left"
+
+interrupt "Copying file " copying.out
+[ $? = 130 ] || fail "copying: not ended by the interrupt: $(tail -n 1 copying.out)"
+planned=$(sed -n 's/^Copying file 1 \/ \([0-9]*\):.*/\1/p' copying.out)
+copied=$(sed -n 's/.* files were processed, \([0-9]*\) files werde copied\./\1/p' copying.out)
+[ "$copied" -ge 19 ] && [ "$copied" -lt "$planned" ] \
+  || fail "copying: $copied of $planned songs copied, not interrupted in the middle"
+remount_target
+check_record copying "$mine"
+[ "$(grep -c '^song' "$FAT_TARGET/.plinkard-record")" = "$copied" ] \
+  || fail "copying: the record does not name the $copied songs copied"

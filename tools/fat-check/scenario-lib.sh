@@ -89,25 +89,3 @@ wait_for_files() {
   done
   fail "fewer than $2 files appeared in $1"
 }
-
-# check_record LABEL [PATH]: the record on the card names exactly the songs
-# there (every *.mp3, but PATH), each with its size and its modification
-# time, within two seconds or shifted by whole hours.
-check_record() {
-  (cd "$FAT_TARGET" && find . -name '*.mp3' -type f -printf '%P\t%s\t%T@\n') \
-    > on-card.txt
-  awk -F '\t' -v label="$1" -v spare="${2:-}" '
-    NR == FNR { size[$1] = $2; time[$1] = $3; next }
-    FNR == 1 && $0 != "plinkard-record 1" { bad = "no record"; exit }
-    $1 != "song" { next }
-    !($5 in size) { bad = "recorded but not on the card: " $5; exit }
-    size[$5] != $2 { bad = "size differs from the record: " $5; exit }
-    { d = time[$5] - $3; h = int((d < 0 ? d - 1800 : d + 1800) / 3600) }
-    d - h * 3600 > 2 || d - h * 3600 < -2 { bad = "time differs from the record: " $5; exit }
-    { seen[$5] = 1 }
-    END {
-      for (p in size) if (!bad && !(p in seen) && p != spare) bad = "on the card, not recorded: " p
-      if (bad) { print label ": " bad; exit 1 }
-    }' on-card.txt "$FAT_TARGET/.plinkard-record" > check.txt \
-    || fail "$(cat check.txt)"
-}
