@@ -1,12 +1,11 @@
 #!/bin/sh
-# A weekly refill: -s all -r -l -p fills the card, and the record and the
-# playlist on it name what landed, in the order copied. A week later the
-# card is read with its times shifted by whole hours (another time zone)
-# and the user has replaced one song: the same command removes every other
-# song of the first run, keeps that one, and fills the card again to at
-# least 99 % with no song failing for space. Last, Ctrl-C in the middle of
-# the removals and in the middle of the copies: each time the record still
-# names exactly the songs on the card.
+# A weekly refill: -s all -r -l -p fills the card; the record and the
+# playlist name what landed, in the order copied. A week later, the card
+# read in another time zone and one song replaced by the user, the same
+# command removes the other songs of the first run and fills the card
+# again; both times at least 99 % full, no song failing for space. Last,
+# Ctrl-C during the removals and during the copies: the record still names
+# exactly the songs on the card.
 # fat-kinds: fat32-512 exfat-4k
 # fat-mib: 32
 . "$FAT_LIB"
@@ -41,10 +40,10 @@ refill() {
     || fail "$1: exit status $?: $(tail -n 1 "$1.out")"
   ! grep -q "No space left" "$1.out" \
     || fail "$1: $(grep -c 'No space left' "$1.out") songs failed for space"
-  left=$(free_bytes "$FAT_TARGET")
-  full=$(awk -v e="$empty" -v l="$left" 'BEGIN { printf "%.2f", (e - l) * 100 / e }')
-  echo "$1: the card is $full % full, $left bytes left"
-  awk -v f="$full" 'BEGIN { exit !(f >= 99) }' || fail "$1: the card is only $full % full"
+  awk -v e="$empty" -v l="$(free_bytes "$FAT_TARGET")" 'BEGIN {
+    printf "the card is %.2f %% full, %d bytes left\n", (e - l) * 100 / e, l
+    exit (e - l) * 100 / e < 99 }' > full.txt || fail "$1: $(cat full.txt)"
+  echo "$1: $(cat full.txt)"
   remount_target
   check_record "$1" "$2"
   # The playlist lists the recorded songs in the record's order.
@@ -96,10 +95,7 @@ interrupt() {
     close $to;
     open(my $log, ">", $out) or die "$out: $!";
     my $seen = 0;
-    while (<$from>) {
-      print $log $_;
-      kill "INT", $pid if index($_, $prefix) == 0 && ++$seen == 20;
-    }
+    while (<$from>) { print $log $_; kill "INT", $pid if /^\Q$prefix/ && ++$seen == 20 }
     waitpid($pid, 0);
     exit($? >> 8);
   ' "$1" "$2" "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s all -r -d 1
