@@ -140,9 +140,11 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
                    .size();
     }
     if (job.keepsRecord()) {
-      const std::string path = recordPath(relative);
-      bytes += songLineBytes(path, song.sizeBytes);
-      if (!playlist.empty()) bytes += playlistEntry(path, playlist).size() + 1;
+      // The path as the record writes it is never longer.
+      bytes += songLineBytes(relative, song.sizeBytes);
+      if (!playlist.empty()) {
+        bytes += playlistEntry(relative, playlist).size() + 1;
+      }
     }
     costs.fileBytes.push_back(bytes);
     costs.entryBytes.push_back(

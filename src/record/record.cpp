@@ -220,12 +220,13 @@ std::string recordText(const Record& record) {
   return text;
 }
 
-uint64_t songLineBytes(const std::string& path, uint64_t size) {
-  RecordedSong widest;
-  widest.path = path;
-  widest.size = size;
-  widest.modified = {99999999999, 999999999};
-  return songLine(widest).size();
+uint64_t songLineBytes(std::string_view path, uint64_t size) {
+  // "song", "copied", the widest time, four tabs and the line end.
+  uint64_t bytes = 4 + 6 + 21 + 4 + 1 + std::to_string(size).size();
+  for (char c : path) {
+    bytes += c == '\\' || c == '\t' || c == '\n' || c == '\r' ? 2 : 1;
+  }
+  return bytes;
 }
 
 std::string recordPath(std::string_view relative) {

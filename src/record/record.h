@@ -78,7 +78,7 @@ std::string folderLine(const std::string& path);
 std::string playlistLine(const RecordedFile& playlist);
 
 // The most that a song's line can take: its line with the widest time.
-uint64_t songLineBytes(const std::string& path, uint64_t size);
+uint64_t songLineBytes(std::string_view path, uint64_t size);
 
 // `relative` as the record holds a path: runs of '/' as one, no '/' at the
 // end.
