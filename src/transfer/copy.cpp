@@ -171,7 +171,7 @@ bool FillJob::prepareFolder(const std::string& target,
   std::vector<std::string> created;
   const std::error_code error = outputFolder.createMissingFolders(
       folder, record.isOpen() ? &created : nullptr);
-  // A folder the record does not name is never removed: only a lost line.
+  // A folder the record misses is only never removed; the song goes on.
   for (const std::string& made : created) {
     if (const std::error_code failed = record.addFolder(recordPath(made))) {
       printLine("Can't add the folder ", joinPath(outputDir.native(), made),
