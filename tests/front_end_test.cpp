@@ -92,6 +92,10 @@ TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
     Be verbose, ie. print debug output.
 -n
     Dry run: show what would be copied or moved, and change nothing.
+-r
+    Removes the songs that earlier runs with -r or -p copied here, then fills.
+-p  [Playlist]
+     Writes a playlist of the songs runs with -r or -p copied here (*.m3u8).
 -h, --help
     Print this text and exit.
 --version

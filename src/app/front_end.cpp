@@ -101,6 +101,15 @@ const Option kOptions[] = {
      [](FillJob& job, const std::string&, OptionResult&) {
        job.setDryRun(true);
      }},
+    {"-r", false,
+     [](FillJob& job, const std::string&, OptionResult&) {
+       job.setReplace(true);
+     }},
+    {"-p", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setPlaylist(value);
+       job.printLine("Playlist: ", value);
+     }},
     {"-d", true,
      [](FillJob& job, const std::string& value, OptionResult&) {
        job.setNamingMode(namingModeFromText(value.c_str()));
@@ -141,11 +150,13 @@ void transfer(FillJob& job) {
   if (job.bDryRun) {
     job.printLine("Dry run, nothing changes on disk:");
     job.describePlan();
+    job.finishRecord();
     return;
   }
   job.printLine("Copying files...");
   job.copyFiles();
   job.writeUsedList();
+  job.finishRecord();
 }
 
 // What the arguments ask for instead of a run: the usage text (no
@@ -166,6 +177,10 @@ Request requestOf(int argc, const char* const* argv) {
 }
 
 [[noreturn]] void runStages(FillJob& job, bool waitAtExit) {
+  stopIfInterrupted(job);
+  if (const int status = job.keepRecord()) {
+    exitProgram(job.output(), status, waitAtExit);
+  }
   prepareRun(job);
   transfer(job);
   // From the copy on, an interrupt still lets the list and the summary

@@ -2,6 +2,7 @@
 
 namespace {
 
+// Printed as it stands; its lines are the program's usage text.
 const char kUsage[] =
     R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
 
@@ -38,6 +39,10 @@ const char kUsage[] =
     Be verbose, ie. print debug output.
 -n
     Dry run: show what would be copied or moved, and change nothing.
+-r
+    Removes the songs that earlier runs with -r or -p copied here, then fills.
+-p  [Playlist]
+     Writes a playlist of the songs runs with -r or -p copied here (*.m3u8).
 -h, --help
     Print this text and exit.
 --version

@@ -6,6 +6,7 @@
 #include "job/paths.h"
 #include "os/files.h"
 #include "os/signals.h"
+#include "record/record.h"
 
 namespace {
 
@@ -173,6 +174,11 @@ bool FillJob::removeExistingTargets() {
                 : os::probePath(path, exists);
         if (error) {
           printLine("Can't check whether ", path, " exists: ", error.message());
+        }
+        // A dry run plans as if the songs of earlier fills were gone.
+        if (exists && start != std::string::npos &&
+            record.removedInDryRun(recordPath(path.substr(start)))) {
+          return false;
         }
         return exists || error;
       });

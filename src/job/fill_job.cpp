@@ -126,6 +126,10 @@ bool FillJob::setMove(bool move) {
 
 void FillJob::setDryRun(bool dryRun) { bDryRun = dryRun; }
 
+void FillJob::setReplace(bool replace) { bReplace = replace; }
+
+void FillJob::setPlaylist(const std::string& name) { playlistName = name; }
+
 void FillJob::reportInterrupt() {
   if (interruptReported) return;
   printLine("Interrupted!");

@@ -16,6 +16,7 @@
 #include "os/copy.h"
 #include "os/held_folder.h"
 #include "plan/fill_plan.h"
+#include "record/target_record.h"
 
 struct RegexTest;
 struct RegexTests;
@@ -71,6 +72,10 @@ class FillJob {
   bool setMove(bool move);
   // A dry run plans as usual, then only says what it would transfer.
   void setDryRun(bool dryRun);
+  // -r: the songs of earlier fills go before this one fills.
+  void setReplace(bool replace);
+  // -p: the playlist to write into the output folder.
+  void setPlaylist(const std::string& name);
 
   // --- Validation (job/validate.cpp). Prints the first missing setting and
   // returns false, or adds the default ".mp3" filter, holds the output
@@ -149,6 +154,23 @@ class FillJob {
   // bUsedListFailed.
   bool writeUsedList();
 
+  // --- The record of what the runs put into the output folder, and the
+  // playlist (record/keep_record.cpp, record/finish_record.cpp).
+  // With -r or -p, before the scan: reads the output folder's record,
+  // telling each line it cannot use; with -r removes the songs it names
+  // that were copied and are unchanged, and the folders it names that are
+  // then empty, with a line per song and a count (a dry run only says what
+  // it would remove); writes the record anew; with -s all reads the free
+  // space again. Returns the status to end the run with: 1 when the
+  // playlist's name is none or the record cannot be read or written, 2
+  // when the output folder went away; otherwise 0.
+  int keepRecord();
+  // With -r or -p, after the transfer: writes the playlist of the recorded
+  // songs that are there, unless a file Plinkard did not write has its
+  // name, and puts the record on the device.
+  void finishRecord();
+  bool keepsRecord() const { return bReplace || !playlistName.empty(); }
+
   // --- Planner (plan/planner.cpp).
   // Draws `choiceCount` random first-fit choices over `songs` and makes the
   // one that fills fillSize best (by per mille; the earliest of equals) the
@@ -191,8 +213,9 @@ class FillJob {
   // counts of candidates and of transferred songs.
   void printSummary() const;
   // The exit status of a run that ended normally: 2 when a planned song was
-  // not transferred or a transferred one could not be listed, else 0 (a dry
-  // run transfers nothing and is 0).
+  // not transferred or a transferred one could not be listed, a recorded
+  // song not removed or the playlist not written, else 0 (a dry run
+  // transfers nothing and is 0).
   int runStatus() const;
   // Prints "Interrupted!" the first time it is called.
   void reportInterrupt();
@@ -217,13 +240,17 @@ class FillJob {
   bool bUsedListFailed = false;  // a transferred song is not in the list
   bool bMove = false;
   std::string usedListPath;
+  std::string playlistName;     // as typed
   std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
   bool bDryRun = false;
+  bool bReplace = false;
 
   // The output folder, held from validation on, and its file system.
   os::HeldFolder outputFolder;
   TargetVolume targetVolume;
+  // What the output folder holds of earlier runs, with -r or -p.
+  TargetRecord record;
 
   // Positions in `songs` of the planned songs whose copy is complete, in
   // plan order. Only these count as transferred.
@@ -240,6 +267,10 @@ class FillJob {
   // lie below it.
   std::string usedListBelowOutput() const;
   bool prepareFolder(const std::string& target, const std::string& relative);
+  // Adds a song that landed to the record, when one is kept.
+  std::error_code recordSong(const std::string& target,
+                             const std::string& relative,
+                             const os::FileStatus& landed);
   CopyOutcome transferSong(uint32_t position, const std::string& relative);
   void reportTargetError(const std::string& target,
                          const std::error_code& error) const;

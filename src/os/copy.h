@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "os/descriptor.h"
+#include "os/file_status.h"
 #include "os/held_folder.h"
 
 namespace os {
@@ -30,6 +31,9 @@ struct CopyOptions {
   // The target gets the source's access and modification times, as a move
   // keeps them.
   bool keepTimes = false;
+  // Told the complete target's status as read back from it, before it is
+  // closed; an error it returns fails the copy.
+  std::function<std::error_code(const FileStatus&)> accept;
 };
 
 // A complete copy whose data may not be on the device yet. It keeps the

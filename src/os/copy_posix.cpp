@@ -74,13 +74,25 @@ CopyResult copyData(int in, int out, const CopyOptions& options,
 }
 
 // What a copy does to the target before it is closed: the times, as
-// `options` ask.
+// `options` ask, and whatever `options.accept` does with its status.
 CopyResult finish(int out, const struct stat& source,
                   const CopyOptions& options) {
   if (options.keepTimes) {
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (futimens(out, times) != 0)
       return {CopyStatus::Failed, lastError(), true};
+  }
+  if (options.accept) {
+    struct stat st;
+    if (fstat(out, &st) != 0) return {CopyStatus::Failed, lastError(), true};
+    FileStatus status;
+    status.kind = FileStatus::Kind::RegularFile;
+    status.size = static_cast<uint64_t>(st.st_size);
+    status.modified = {static_cast<int64_t>(st.st_mtim.tv_sec),
+                       static_cast<uint32_t>(st.st_mtim.tv_nsec)};
+    if (const std::error_code error = options.accept(status)) {
+      return {CopyStatus::Failed, error, true};
+    }
   }
   return {CopyStatus::Copied, {}, true};
 }

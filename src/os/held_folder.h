@@ -68,8 +68,11 @@ class HeldFolder {
 
   // Makes sure the folder `relative` exists, creating it and its missing
   // parents as `mkdir -p` does. Something other than a folder already there
-  // is left alone and is no error here; the first failed creation is.
-  std::error_code createMissingFolders(const std::string& relative) const;
+  // is left alone and is no error here; the first failed creation is. The
+  // folders it made are added to `created`, when given, parents first.
+  std::error_code createMissingFolders(
+      const std::string& relative,
+      std::vector<std::string>* created = nullptr) const;
 
   // Writes everything cached for the held folder's volume to its device.
   std::error_code syncVolume() const;

@@ -158,7 +158,7 @@ std::error_code HeldFolder::listNames(const std::string& relative,
 }
 
 std::error_code HeldFolder::createMissingFolders(
-    const std::string& relative) const {
+    const std::string& relative, std::vector<std::string>* created) const {
   const int at = folder_.valid() ? folder_.get() : AT_FDCWD;
   // Up to the deepest folder that is there, then down again creating each.
   std::vector<std::string> missing;
@@ -180,6 +180,8 @@ std::error_code HeldFolder::createMissingFolders(
       if (fstatat(at, it->c_str(), &st, 0) != 0 || !S_ISDIR(st.st_mode)) {
         return error;
       }
+    } else if (created != nullptr) {
+      created->push_back(*it);
     }
   }
   return {};

@@ -5,6 +5,8 @@
 
 #include "job/fill_job.h"
 #include "job/paths.h"
+#include "record/playlist.h"
+#include "record/record.h"
 #include "usedlist/used_list.h"
 
 namespace {
@@ -31,6 +33,9 @@ class FolderTable {
       folder.missing = true;
       folder.entryBytes =
           entryBytes(job_.targetVolume, relative.substr(slash + 1));
+      if (job_.keepsRecord()) {
+        folder.lineBytes = folderLine(recordPath(relative)).size();
+      }
       folder.parent = this->folder(
           slash == std::string::npos ? "" : relative.substr(0, slash));
     }
@@ -83,7 +88,7 @@ class Choice {
     const uint64_t parent = ensure(f.parent) + addEntry(f.parent, f.entryBytes);
     remember(folder);
     use_[folder] = FolderUse{true, 64, 1};
-    return parent + costs_.unit;
+    return parent + costs_.unit + f.lineBytes;
   }
 
   // Adds `entry` bytes to `folder`; returns the bytes of new units.
@@ -116,6 +121,11 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
       job.bWriteUsedList && job.outputFolder.held() &&
       job.outputFolder.onSameVolume(absoluteForm(job.usedListPath));
   if (listHere) costs.reserved = costs.unit;
+  const std::string& playlist = job.record.playlistPath;
+  if (job.keepsRecord()) costs.reserved += costs.unit;
+  // The playlist is written anew beside the one it replaces: its units, and
+  // a unit for the entries of both names.
+  if (!playlist.empty()) costs.reserved += 2 * costs.unit + 8;
   FolderTable folders(job, costs);
   for (const SongEntry& song : job.songs) {
     const std::string& target = song.targetPath.native();
@@ -128,6 +138,13 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
     if (listHere) {
       bytes += usedListLine(song.sizeKiB, fileNameOf(song.sourcePath.native()))
                    .size();
+    }
+    if (job.keepsRecord()) {
+      // The path as the record writes it is never longer.
+      bytes += songLineBytes(relative, song.sizeBytes);
+      if (!playlist.empty()) {
+        bytes += playlistEntry(relative, playlist).size() + 1;
+      }
     }
     costs.fileBytes.push_back(bytes);
     costs.entryBytes.push_back(

@@ -6,6 +6,7 @@
 #include "job/paths.h"
 #include "os/files.h"
 #include "os/signals.h"
+#include "record/record.h"
 
 namespace {
 
@@ -167,11 +168,35 @@ bool FillJob::prepareFolder(const std::string& target,
                             const std::string& relative) {
   const std::string folder = folderOf(relative);
   if (folder.empty()) return true;
-  const std::error_code error = outputFolder.createMissingFolders(folder);
+  std::vector<std::string> created;
+  const std::error_code error = outputFolder.createMissingFolders(
+      folder, record.isOpen() ? &created : nullptr);
+  // A folder the record misses is only never removed; the song goes on.
+  for (const std::string& made : created) {
+    if (const std::error_code failed = record.addFolder(recordPath(made))) {
+      printLine("Can't add the folder ", joinPath(outputDir.native(), made),
+                " to the record: ", failed.message());
+    }
+  }
   if (!error) return true;
   printLine("Can't create directory ", folderOf(target), ": ", error.message());
   noteTargetError(error);
   return false;
+}
+
+std::error_code FillJob::recordSong(const std::string& target,
+                                    const std::string& relative,
+                                    const os::FileStatus& landed) {
+  RecordedSong song;
+  song.path = recordPath(relative);
+  song.size = landed.size;
+  song.modified = landed.modified;
+  song.moved = bMove;
+  const std::error_code error = record.addSong(song);
+  if (error) {
+    printLine("Can't add ", target, " to the record: ", error.message());
+  }
+  return error;
 }
 
 FillJob::CopyOutcome FillJob::transferSong(uint32_t position,
@@ -181,6 +206,13 @@ FillJob::CopyOutcome FillJob::transferSong(uint32_t position,
   os::CopyOptions options;
   options.stop = [] { return os::interruptSignal() != 0; };
   options.keepTimes = bMove;
+  // A song that cannot be recorded does not stay: the record must name
+  // every song copied there.
+  if (record.isOpen()) {
+    options.accept = [&](const os::FileStatus& landed) {
+      return recordSong(entry.targetPath.native(), relative, landed);
+    };
+  }
   os::UnflushedCopy unflushed;
   const os::CopyResult copy = os::copyFileExclusive(
       source, outputFolder, relative, options, bMove ? &unflushed : nullptr);

@@ -23,6 +23,6 @@ void FillJob::printSummary() const {
 }
 
 int FillJob::runStatus() const {
-  const bool lost = !bDryRun && transferred.size() < plan.size();
-  return lost || bUsedListFailed ? 2 : 0;
+  if (record.failures > 0 || bUsedListFailed) return 2;
+  return !bDryRun && transferred.size() < plan.size() ? 2 : 0;
 }

@@ -1,0 +1,110 @@
+#include <unordered_set>
+
+#include "job/fill_job.h"
+#include "job/paths.h"
+#include "os/files_below.h"
+#include "record/playlist.h"
+#include "record/record.h"
+
+namespace {
+
+using Kind = os::FileStatus::Kind;
+
+// The folder part of a path below the output folder, "" when it has none.
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+// The recorded songs that are there, each path once at its last place.
+std::vector<std::string> songsThere(const FillJob& job) {
+  const std::vector<RecordedSong>& songs = job.record.entries.songs;
+  std::vector<std::string> there;
+  std::unordered_set<std::string> seen;
+  for (auto song = songs.rbegin(); song != songs.rend(); ++song) {
+    os::FileStatus now;
+    if (seen.insert(song->path).second &&
+        !os::statusBelow(job.outputFolder, song->path, now) &&
+        now.kind == Kind::RegularFile) {
+      there.push_back(song->path);
+    }
+  }
+  return std::vector<std::string>(there.rbegin(), there.rend());
+}
+
+// Why the playlist may not be written where it goes, or an empty text.
+std::string whyNotWritten(FillJob& job, const std::string& path) {
+  if (job.targetLost || !job.outputFolder.reachedBy(job.outputDir.native())) {
+    return "the output directory can't be reached any more";
+  }
+  os::FileStatus now;
+  if (const std::error_code error =
+          os::statusBelow(job.outputFolder, path, now)) {
+    return error.message();
+  }
+  if (now.kind == Kind::Missing) return "";
+  const RecordedFile* mine = job.record.playlist(path);
+  if (mine != nullptr && unchangedSince(*mine, now)) return "";
+  return "a file of that name is there that Plinkard did not write or that "
+         "was changed since";
+}
+
+void writePlaylist(FillJob& job) {
+  const std::string& path = job.record.playlistPath;
+  const std::string shown = joinPath(job.outputDir.native(), path);
+  std::string why = whyNotWritten(job, path);
+  std::vector<std::string> made;
+  if (why.empty() && !folderOf(path).empty()) {
+    if (const std::error_code error =
+            job.outputFolder.createMissingFolders(folderOf(path), &made)) {
+      why = error.message();
+    }
+  }
+  // A folder the record misses is only never removed.
+  for (const std::string& folder : made) (void)job.record.addFolder(folder);
+  size_t listed = 0;
+  RecordedFile written;
+  written.path = path;
+  if (why.empty()) {
+    const std::string text = playlistText(songsThere(job), path, listed);
+    os::FileStatus status;
+    if (const std::error_code error = os::replaceFileBelow(
+            job.outputFolder, path, ".plinkard-playlist", text, status)) {
+      why = error.message();
+    }
+    written.size = status.size;
+    written.modified = status.modified;
+  }
+  if (!why.empty()) {
+    job.printLine("The playlist ", shown, " was not written: ", why);
+    ++job.record.failures;
+    return;
+  }
+  // Unrecorded, it would not be replaced next time: say so.
+  if (const std::error_code error = job.record.addPlaylist(written)) {
+    job.printLine("Can't add the playlist ", shown,
+                  " to the record: ", error.message());
+    ++job.record.failures;
+  }
+  job.printLine("Wrote the playlist ", shown, " of ", listed, " songs.");
+}
+
+}  // namespace
+
+void FillJob::finishRecord() {
+  if (!keepsRecord()) return;
+  const std::string& playlist = record.playlistPath;
+  if (bDryRun) {
+    if (!playlist.empty()) {
+      printLine("Would write the playlist ",
+                joinPath(outputDir.native(), playlist));
+    }
+    return;
+  }
+  if (!playlist.empty()) writePlaylist(*this);
+  if (const std::error_code error = record.sync()) {
+    printLine("Can't write the record ",
+              joinPath(outputDir.native(), kRecordName), ": ", error.message());
+    ++record.failures;
+  }
+}
