@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <set>
+#include <tuple>
 
 #include "job_test_helpers.h"
 
@@ -95,4 +96,27 @@ TEST(Planner, ZeroChoicesChangeNothing) {
   EXPECT_EQ(test.text(), "We must generate at least 1 choice!\n");
   EXPECT_EQ(job.plan, FillPlan{0});
   EXPECT_EQ(job.planSize, 123u);
+}
+
+// Each choice shuffles the songs twice, with one rand() for every song but
+// the first.
+TEST(Planner, DrawsTwoShufflesPerChoice) {
+  const std::vector<std::string> four = {"/a/1", "/a/2", "/b/3", "/b/4"};
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{}, 0},
+      {{"/a/1"}, 0},
+      {four, 5 * 2 * 3},
+  };
+  for (const auto& [sources, draws] : cases) {
+    TestJob test;
+    FillJob& job = test.job;
+    job.fillSize = 1000;
+    for (const std::string& source : sources) addSong(job, 1, source);
+    std::srand(99);
+    job.createPlan(5);
+    const int next = std::rand();
+    std::srand(99);
+    for (int i = 0; i < draws; ++i) std::rand();
+    EXPECT_EQ(next, std::rand()) << sources.size() << " songs";
+  }
 }

@@ -36,7 +36,7 @@ TEST(TargetSpace, FirstFitCountsUnitsEntriesAndNewFolders) {
   SpaceCosts costs;
   costs.unit = 4096;
   costs.folders = {SpaceCosts::Folder{}, SpaceCosts::Folder{0, true, 64}};
-  costs.fileBytes = {4096, 4096, 4096, 4096};
+  costs.songCosts = {4096, 4096, 4096, 4096};
   costs.entryBytes = {64, 64, 64, 64};
   costs.folderOf = {0, 0, 1, 1};
   // Budget, the songs taken in the order 0 1 2 3, and the bytes.
@@ -68,6 +68,7 @@ TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
   TestJob test;
   FillJob& job = test.job;
   job.outputDir = dir / "out";
+  job.bFillAll = true;
   ASSERT_FALSE(job.outputFolder.hold(job.outputDir.native()));
   job.targetVolume.allocationUnit = 4096;
   job.targetVolume.entries = TargetVolume::Entries::Fat;
@@ -84,7 +85,7 @@ TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
   SpaceCosts costs = spaceCostsOf(job);
   ASSERT_EQ(costs.folders.size(), 4u);  // Old, "", New, New/Sub
   for (size_t i = 0; i < std::size(songs); ++i) {
-    EXPECT_EQ(costs.fileBytes[i], std::get<2>(songs[i])) << "song " << i;
+    EXPECT_EQ(costs.songCosts[i], std::get<2>(songs[i])) << "song " << i;
     EXPECT_EQ(costs.entryBytes[i], 64u) << "song " << i;
   }
   EXPECT_EQ(costs.folderOf, (std::vector<uint32_t>{0, 0, 3, 1}));
@@ -98,7 +99,7 @@ TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
   job.usedListPath = dir / "out/used.txt";
   costs = spaceCostsOf(job);
   EXPECT_EQ(costs.reserved, 4096u);
-  EXPECT_EQ(costs.fileBytes[1], 4096u + 8);  // 0"x.mp3 and its line end
+  EXPECT_EQ(costs.songCosts[1], 4096u + 8);  // 0"x.mp3 and its line end
 }
 
 TEST(TargetSpace, FileSystemTypesDecideNamesSizesAndListings) {
@@ -124,5 +125,63 @@ TEST(TargetSpace, FileSystemTypesDecideNamesSizesAndListings) {
     EXPECT_EQ(volume.fourGiBLimit, limit) << type;
     EXPECT_EQ(volume.shortNames, shortNames) << type;
     EXPECT_EQ(volume.listing, listing) << type;
+  }
+}
+
+// Folders of FAT32 hold 65,536 entries of 32 bytes. An existing folder has
+// room for what its listing (by pruning, or by the planner where pruning
+// listed none) leaves free, less the entry of a list the run will create
+// there; a created folder for all but its "." and "..".
+TEST(TargetSpace, FolderRoomFromListingsAndTheList) {
+  TempDir dir;
+  writeFile(dir / "out/Old/a.mp3", 0);
+  TestJob test;
+  FillJob& job = test.job;
+  job.outputDir = dir / "out";
+  ASSERT_FALSE(job.outputFolder.hold(job.outputDir.native()));
+  os::VolumeInfo vfat;
+  vfat.type = "vfat";
+  job.targetVolume = describeVolume(vfat);
+  const uint64_t limit = uint64_t{65536} * 32;
+  EXPECT_EQ(job.targetVolume.folderEntryBytes, limit);
+  EXPECT_EQ(listedEntryBytes(job.targetVolume, {".", "..", "fourteen.mp3xx"}),
+            64u + 96);
+  job.bWriteUsedList = true;
+  job.usedListPath = dir / "out/used.txt";
+  for (const char* target : {"a.mp3", "Old/Sub/b.mp3"}) {
+    job.songs.push_back(songEntry("/lib/x.mp3", 7, dir / "out/" + target));
+  }
+  job.removeExistingTargets();
+  EXPECT_EQ(job.listedFolderEntries,
+            (std::unordered_map<std::string, uint64_t>{{"", 128}}));
+  const SpaceCosts costs = spaceCostsOf(job);
+  ASSERT_EQ(costs.folders.size(), 3u);  // "", Old, Old/Sub
+  EXPECT_EQ(costs.folders[0].entryRoom, limit - 128 - 64);
+  EXPECT_EQ(costs.folders[1].entryRoom, limit - 128);
+  EXPECT_EQ(costs.folders[2].entryRoom, limit);
+  EXPECT_EQ(costs.songCosts, (std::vector<uint64_t>{7, 7}));
+  EXPECT_FALSE(costs.countUnits);
+}
+
+// A fill in KiB where the output folder has room for two more entries of
+// 64 bytes and a folder it creates for two: songs that would pass either
+// folder's room are not taken.
+TEST(TargetSpace, WalksTakeNoMoreEntriesThanAFolderHolds) {
+  SpaceCosts costs;
+  costs.countUnits = false;
+  costs.folders = {SpaceCosts::Folder{SpaceCosts::kNone, false, 0, 160},
+                   SpaceCosts::Folder{0, true, 64, 192}};
+  costs.songCosts = {1, 1, 1, 1, 1, 1};
+  costs.entryBytes = {64, 64, 64, 64, 64, 64};
+  costs.folderOf = {0, 0, 0, 1, 1, 1};
+  // The order of the walk, the songs taken.
+  const std::pair<std::vector<uint32_t>, std::vector<uint32_t>> cases[] = {
+      {{0, 1, 2, 3, 4, 5}, {0, 1}},
+      {{3, 4, 5, 0, 1, 2}, {3, 4, 0}},
+  };
+  for (const auto& [order, taken] : cases) {
+    std::vector<uint32_t> choice;
+    EXPECT_EQ(firstFitOnTarget(order, costs, 1000, choice), taken.size());
+    EXPECT_EQ(choice, taken);
   }
 }

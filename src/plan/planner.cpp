@@ -33,12 +33,12 @@ uint64_t firstFit(const std::vector<uint32_t>& positions,
 }
 
 // The walk of a choice: over file sizes in KiB below the fill size, or,
-// when the fill size is the target's free space, over what the songs take
-// there, in bytes.
+// when the fill size is the target's free space or the target's folders
+// hold a limited number of entries, over the songs' costs there.
 class Walk {
  public:
   explicit Walk(const FillJob& job)
-      : onTarget_(job.bFillAll),
+      : onTarget_(job.bFillAll || job.targetVolume.folderEntryBytes != 0),
         budget_(job.bFillAll ? job.fillSize * 1024 : job.fillSize) {
     if (onTarget_) {
       costs_ = spaceCostsOf(job);
@@ -69,8 +69,33 @@ class Walk {
 struct Best {
   bool found = false;
   uint64_t perMille = 0;
+  uint64_t total = 0;
   FillPlan plan;
 };
+
+// Draws `choiceCount` choices, each a first fit of `walk` over a newly
+// shuffled order of `count` items, into `best`. False when interrupted.
+template <typename AnyWalk>
+bool drawChoices(const AnyWalk& walk, size_t count, uint8_t choiceCount,
+                 Best& best) {
+  std::vector<uint32_t> positions(count);
+  for (uint32_t i = 0; i < positions.size(); ++i) positions[i] = i;
+  // The first choice is the best so far whatever it fills; a later one
+  // replaces it only when it fills strictly more.
+  FillPlan current;
+  for (uint8_t choice = 0; choice < choiceCount; ++choice) {
+    if (os::interruptSignal() != 0) return false;
+    shuffle(positions);
+    shuffle(positions);
+    const uint64_t total = walk.firstFit(positions, current);
+    const uint64_t efficiency = perMille(total, walk.budget());
+    if (!best.found || efficiency > best.perMille) {
+      best = Best{true, efficiency, total, current};
+    }
+    current.clear();
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -103,29 +128,15 @@ bool FillJob::createPlan(uint8_t choiceCount) {
     return false;
   }
   const Walk walk(*this);
-  std::vector<uint32_t> positions(songs.size());
-  for (uint32_t i = 0; i < positions.size(); ++i) positions[i] = i;
-  // The first choice is the best so far whatever it fills; a later one
-  // replaces it only when it fills strictly more.
   Best best;
-  FillPlan current;
-  for (uint8_t choice = 0; choice < choiceCount; ++choice) {
-    if (os::interruptSignal() != 0) return false;
-    shuffle(positions);
-    shuffle(positions);
-    const uint64_t total = walk.firstFit(positions, current);
-    const uint64_t efficiency = perMille(total, walk.budget());
-    if (!best.found || efficiency > best.perMille) {
-      best = Best{true, efficiency, current};
-    }
-    current.clear();
-  }
+  if (!drawChoices(walk, songs.size(), choiceCount, best)) return false;
   printLine("Most efficient combination: ",
             static_cast<float>(best.perMille) / 1000.0f);
-  // Plan and total change together, and only when the planner completes.
-  // The total is the plan's file sizes, as the summary shows them.
+  // Plan and totals change together, and only when the planner completes.
+  // planSize is the plan's file sizes.
   plan = std::move(best.plan);
   planSize = 0;
   for (uint32_t position : plan) planSize += songs[position].sizeKiB;
+  planTargetBytes = bFillAll && !plan.empty() ? best.total : 0;
   return true;
 }
