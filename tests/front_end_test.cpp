@@ -91,6 +91,8 @@ TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
     Be verbose, ie. print debug output.
 -n
     Dry run: show what would be copied or moved, and change nothing.
+-a
+    Whole albums: copy the songs of a folder together, in track order.
 )");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");

@@ -99,24 +99,26 @@ TEST(Planner, ZeroChoicesChangeNothing) {
 }
 
 // Each choice shuffles the songs twice, with one rand() for every song but
-// the first.
+// the first; with -a, for every album but the first.
 TEST(Planner, DrawsTwoShufflesPerChoice) {
   const std::vector<std::string> four = {"/a/1", "/a/2", "/b/3", "/b/4"};
-  const std::pair<std::vector<std::string>, int> cases[] = {
-      {{}, 0},
-      {{"/a/1"}, 0},
-      {four, 5 * 2 * 3},
+  const std::tuple<std::vector<std::string>, bool, int> cases[] = {
+      {{}, false, 0},
+      {{"/a/1"}, false, 0},
+      {four, false, 5 * 2 * 3},
+      {four, true, 5 * 2 * 1},
   };
-  for (const auto& [sources, draws] : cases) {
+  for (const auto& [sources, albums, draws] : cases) {
     TestJob test;
     FillJob& job = test.job;
     job.fillSize = 1000;
+    job.bAlbums = albums;
     for (const std::string& source : sources) addSong(job, 1, source);
     std::srand(99);
     job.createPlan(5);
     const int next = std::rand();
     std::srand(99);
     for (int i = 0; i < draws; ++i) std::rand();
-    EXPECT_EQ(next, std::rand()) << sources.size() << " songs";
+    EXPECT_EQ(next, std::rand()) << sources.size() << " songs, -a " << albums;
   }
 }

@@ -6,6 +6,7 @@
 
 #include "job/target_volume.h"
 #include "job_test_helpers.h"
+#include "plan/albums.h"
 #include "test_util.h"
 
 TEST(TargetSpace, EntryBytesByFileSystem) {
@@ -165,7 +166,7 @@ TEST(TargetSpace, FolderRoomFromListingsAndTheList) {
 
 // A fill in KiB where the output folder has room for two more entries of
 // 64 bytes and a folder it creates for two: songs that would pass either
-// folder's room are not taken.
+// folder's room are not taken, alone or in an album.
 TEST(TargetSpace, WalksTakeNoMoreEntriesThanAFolderHolds) {
   SpaceCosts costs;
   costs.countUnits = false;
@@ -184,4 +185,12 @@ TEST(TargetSpace, WalksTakeNoMoreEntriesThanAFolderHolds) {
     EXPECT_EQ(firstFitOnTarget(order, costs, 1000, choice), taken.size());
     EXPECT_EQ(choice, taken);
   }
+  Albums albums;
+  albums.songs = {0, 1, 2, 3, 4};
+  albums.starts = {0, 3, 5};
+  const AlbumWalk walk(albums, costs, 1000);
+  EXPECT_EQ(walk.tooLarge(), std::vector<uint32_t>{0});
+  std::vector<uint32_t> choice;
+  EXPECT_EQ(walk.firstFit({0}, choice), 2u);
+  EXPECT_EQ(choice, (std::vector<uint32_t>{3, 4}));
 }

@@ -37,6 +37,8 @@ void printUsage(std::ostream& out) {
     Be verbose, ie. print debug output.
 -n
     Dry run: show what would be copied or moved, and change nothing.
+-a
+    Whole albums: copy the songs of a folder together, in track order.
 )";
   out << kUsage << std::flush;
 }

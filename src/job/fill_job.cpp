@@ -126,6 +126,8 @@ bool FillJob::setMove(bool move) {
 
 void FillJob::setDryRun(bool dryRun) { bDryRun = dryRun; }
 
+void FillJob::setAlbums(bool albums) { bAlbums = albums; }
+
 void FillJob::reportInterrupt() {
   if (interruptReported) return;
   printLine("Interrupted!");

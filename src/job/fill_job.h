@@ -70,6 +70,8 @@ class FillJob {
   bool setMove(bool move);
   // A dry run plans as usual, then only says what it would transfer.
   void setDryRun(bool dryRun);
+  // Plans whole albums, each in track order, instead of single songs.
+  void setAlbums(bool albums);
 
   // --- Validation (job/validate.cpp). Prints the first missing setting and
   // returns false, or adds the default ".mp3" filter, holds the output
@@ -146,8 +148,10 @@ class FillJob {
   // in allocation units, its directory entries, the folders it needs and its
   // line in a used-songs list on the same volume; that total is kept in
   // planTargetBytes. On a target whose folders hold a limited number of
-  // entries, no folder is planned beyond it. With 0 choices it prints "We must
-  // generate at least 1 choice!", changes nothing and returns false. An
+  // entries, no folder is planned beyond it. With bAlbums the choices take
+  // whole albums (plan/albums.h); verbose runs name each album too large to
+  // fit. With 0 choices it prints "We must generate at least 1 choice!",
+  // changes nothing and returns false. An
   // interrupt returns false with the plan unchanged; otherwise true, also for
   // an empty plan.
   bool createPlan(uint8_t choiceCount);
@@ -206,6 +210,7 @@ class FillJob {
   std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
   bool bDryRun = false;
+  bool bAlbums = false;
   // With bFillAll: what the plan takes on the target as the planner counted
   // it, in bytes (0 for an empty plan).
   uint64_t planTargetBytes = 0;

@@ -1,8 +1,10 @@
 #include <cstdlib>
+#include <string_view>
 #include <utility>
 
 #include "job/fill_job.h"
 #include "os/signals.h"
+#include "plan/albums.h"
 #include "plan/target_space.h"
 
 namespace {
@@ -58,6 +60,12 @@ class Walk {
                      : ::firstFit(positions, sizes_, budget_, choice);
   }
 
+  // The same costs, for walks over whole albums.
+  AlbumWalk overAlbums(Albums albums) const {
+    return onTarget_ ? AlbumWalk(std::move(albums), costs_, budget_)
+                     : AlbumWalk(std::move(albums), sizes_, budget_);
+  }
+
  private:
   bool onTarget_;
   uint64_t budget_;
@@ -97,6 +105,29 @@ bool drawChoices(const AnyWalk& walk, size_t count, uint8_t choiceCount,
   return true;
 }
 
+std::string_view folderOf(std::string_view path) {
+  return path.substr(0, path.rfind('/'));
+}
+
+// drawChoices over the job's albums, after the verbose lines that name the
+// albums too large to fit.
+bool drawAlbumChoices(const FillJob& job, const Walk& walk, uint8_t choiceCount,
+                      Best& best) {
+  std::vector<std::string_view> paths;
+  paths.reserve(job.songs.size());
+  for (const SongEntry& song : job.songs) {
+    paths.push_back(song.sourcePath.native());
+  }
+  const AlbumWalk albums = walk.overAlbums(groupAlbums(paths));
+  const Albums& all = albums.albums();
+  for (uint32_t album : albums.tooLarge()) {
+    if (!job.bVerbose) break;
+    job.printLine("Album too large, skipped: ",
+                  folderOf(paths[all.songs[all.starts[album]]]));
+  }
+  return drawChoices(albums, albums.count(), choiceCount, best);
+}
+
 }  // namespace
 
 uint64_t perMille(uint64_t total, uint64_t fillSize) {
@@ -129,7 +160,10 @@ bool FillJob::createPlan(uint8_t choiceCount) {
   }
   const Walk walk(*this);
   Best best;
-  if (!drawChoices(walk, songs.size(), choiceCount, best)) return false;
+  const bool drawn = bAlbums
+                         ? drawAlbumChoices(*this, walk, choiceCount, best)
+                         : drawChoices(walk, songs.size(), choiceCount, best);
+  if (!drawn) return false;
   printLine("Most efficient combination: ",
             static_cast<float>(best.perMille) / 1000.0f);
   // Plan and totals change together, and only when the planner completes.
