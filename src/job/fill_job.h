@@ -151,9 +151,8 @@ class FillJob {
   // entries, no folder is planned beyond it. With bAlbums the choices take
   // whole albums (plan/albums.h); verbose runs name each album too large to
   // fit. With 0 choices it prints "We must generate at least 1 choice!",
-  // changes nothing and returns false. An
-  // interrupt returns false with the plan unchanged; otherwise true, also for
-  // an empty plan.
+  // changes nothing and returns false. An interrupt returns false with the
+  // plan unchanged; otherwise true, also for an empty plan.
   bool createPlan(uint8_t choiceCount);
 
   // --- Transfer (transfer/copy.cpp, transfer/summary.cpp).
@@ -200,6 +199,9 @@ class FillJob {
   uint64_t fillSize = 0;              // KiB
   bool bFillAll = false;  // fillSize is the free space of the target
   uint64_t planSize = 0;  // KiB
+  // With bFillAll: what the plan takes on the target as the planner counted
+  // it, in bytes (0 for an empty plan).
+  uint64_t planTargetBytes = 0;
   int32_t namingMode = Flat;
   std::string includeRegex;
   std::string excludeRegex;
@@ -207,17 +209,14 @@ class FillJob {
   bool bWriteUsedList = false;
   bool bMove = false;
   std::string usedListPath;
-  std::fstream usedListStream;  // the reader's
-  bool bVerbose = false;
-  bool bDryRun = false;
-  bool bAlbums = false;
-  // With bFillAll: what the plan takes on the target as the planner counted
-  // it, in bytes (0 for an empty plan).
-  uint64_t planTargetBytes = 0;
   // On a target whose folders hold a limited number of entries: the bytes of
   // entries in each folder that pruning listed, by its path below the
   // output folder ("" for the output folder itself).
   std::unordered_map<std::string, uint64_t> listedFolderEntries;
+  std::fstream usedListStream;  // the reader's
+  bool bVerbose = false;
+  bool bDryRun = false;
+  bool bAlbums = false;
 
   // The output folder, held from validation on, and its file system.
   os::HeldFolder outputFolder;

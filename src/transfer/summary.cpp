@@ -3,7 +3,9 @@
 namespace {
 
 // KiB as MB in single precision.
-float megabytes(double kib) { return static_cast<float>(kib / 1024.0); }
+float megabytes(uint64_t kib) {
+  return static_cast<float>(static_cast<double>(kib) / 1024.0);
+}
 
 }  // namespace
 
@@ -11,7 +13,9 @@ void FillJob::printSummary() const {
   // A fill of the free space shows what the plan takes on the target, as
   // the planner counted it; its share is then the planner's figure.
   const float usedMB =
-      bFillAll ? megabytes(planTargetBytes / 1024.0) : megabytes(planSize);
+      bFillAll
+          ? static_cast<float>(static_cast<double>(planTargetBytes) / 1048576.0)
+          : megabytes(planSize);
   const float fillMB = megabytes(fillSize);
   const uint64_t share = bFillAll ? perMille(planTargetBytes, fillSize * 1024)
                                   : perMille(planSize, fillSize);
