@@ -22,27 +22,24 @@ int compareNumbers(std::string_view a, std::string_view b) {
   return a.compare(b);
 }
 
-std::string_view folderPart(std::string_view path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string_view()
-                                         : path.substr(0, slash);
-}
-
-std::string_view namePart(std::string_view path) {
-  return path.substr(path.rfind('/') + 1);
-}
-
 // The album of every song, numbered in the order of their first songs,
-// and the number of songs in each. The songs of a folder mostly come
-// together in the index, so a folder is looked up only where it changes.
+// the number of songs in each, and each song's file name. The songs of a
+// folder mostly come together in the index, so a folder is looked up only
+// where it changes.
 std::vector<uint32_t> albumOfEach(const std::vector<std::string_view>& paths,
-                                  std::vector<uint32_t>& counts) {
+                                  std::vector<uint32_t>& counts,
+                                  std::vector<std::string_view>& names) {
   std::vector<uint32_t> albumOf(paths.size());
+  names.resize(paths.size());
   std::unordered_map<std::string_view, uint32_t> known;
   std::string_view previous;
   uint32_t album = 0;
   for (size_t i = 0; i < paths.size(); ++i) {
-    const std::string_view folder = folderPart(paths[i]);
+    const size_t slash = paths[i].rfind('/');
+    const std::string_view folder = slash == std::string_view::npos
+                                        ? std::string_view()
+                                        : paths[i].substr(0, slash);
+    names[i] = paths[i].substr(slash + 1);
     if (i == 0 || folder != previous) {
       const auto entry =
           known.emplace(folder, static_cast<uint32_t>(counts.size()));
@@ -84,7 +81,8 @@ bool trackOrderLess(std::string_view a, std::string_view b) {
 
 Albums groupAlbums(const std::vector<std::string_view>& paths) {
   std::vector<uint32_t> counts;
-  const std::vector<uint32_t> albumOf = albumOfEach(paths, counts);
+  std::vector<std::string_view> names;
+  const std::vector<uint32_t> albumOf = albumOfEach(paths, counts, names);
   Albums albums;
   for (uint32_t count : counts) {
     albums.starts.push_back(albums.starts.back() + count);
@@ -98,7 +96,7 @@ Albums groupAlbums(const std::vector<std::string_view>& paths) {
     std::sort(albums.songs.begin() + albums.starts[a],
               albums.songs.begin() + albums.starts[a + 1],
               [&](uint32_t x, uint32_t y) {
-                return trackOrderLess(namePart(paths[x]), namePart(paths[y]));
+                return trackOrderLess(names[x], names[y]);
               });
   }
   return albums;

@@ -121,9 +121,10 @@ bool drawAlbumChoices(const FillJob& job, const Walk& walk, uint8_t choiceCount,
   const AlbumWalk albums = walk.overAlbums(groupAlbums(paths));
   const Albums& all = albums.albums();
   for (uint32_t album : albums.tooLarge()) {
-    if (!job.bVerbose) break;
-    job.printLine("Album too large, skipped: ",
-                  folderOf(paths[all.songs[all.starts[album]]]));
+    if (job.bVerbose) {
+      job.printLine("Album too large, skipped: ",
+                    folderOf(paths[all.songs[all.starts[album]]]));
+    }
   }
   return drawChoices(albums, albums.count(), choiceCount, best);
 }
