@@ -1,8 +1,11 @@
 #include "app/usage.h"
 
-void printUsage(std::ostream& out) {
-  static const char kUsage[] =
-      R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
+namespace {
+
+// The usage text, kept outside printUsage so that the function stays short
+// however long the text grows.
+const char kUsage[] =
+    R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
 
 -i  [Directory]
      Specifies Input directory. You can specify multiple Directories by passing
@@ -40,5 +43,7 @@ void printUsage(std::ostream& out) {
 -a
     Whole albums: copy the songs of a folder together, in track order.
 )";
-  out << kUsage << std::flush;
-}
+
+}  // namespace
+
+void printUsage(std::ostream& out) { out << kUsage << std::flush; }
