@@ -75,7 +75,7 @@ struct AlbumLibrary {
     for (std::string line; std::getline(lines, line);) {
       const bool dry = line.rfind("Would ", 0) == 0;
       if (!dry && line.rfind("Copying file ", 0) != 0) continue;
-      line = line.substr(0, dry ? line.find(" to ") : std::string::npos);
+      if (dry) line.resize(line.find(" to "));
       songs.push_back(line.substr(line.find_last_of("/:") + 1 + !dry));
     }
     std::vector<std::string> albums;

@@ -125,8 +125,8 @@ AlbumWalk::AlbumWalk(Albums albums, const SpaceCosts& costs, uint64_t budget)
   const uint64_t room = budget > costs.reserved ? budget - costs.reserved : 0;
   const uint32_t* songs = albums_.songs.data();
   for (uint32_t a = 0; a < albums_.count(); ++a) {
-    const uint64_t cost = alone.cost(songs + albums_.starts[a],
-                                     songs + albums_.starts[a + 1], room);
+    const uint64_t cost = alone.costOf(songs + albums_.starts[a],
+                                       songs + albums_.starts[a + 1], room);
     (cost == TargetFill::kNoRoom ? tooLarge_ : fitting_).push_back(a);
   }
 }

@@ -137,8 +137,8 @@ uint64_t TargetFill::take(const uint32_t* first, const uint32_t* last,
   return cost;
 }
 
-uint64_t TargetFill::cost(const uint32_t* first, const uint32_t* last,
-                          uint64_t room) {
+uint64_t TargetFill::costOf(const uint32_t* first, const uint32_t* last,
+                            uint64_t room) {
   const uint64_t cost = add(first, last, room);
   undo();
   return cost;

@@ -58,7 +58,7 @@ class TargetFill {
   // nothing is taken.
   uint64_t take(const uint32_t* first, const uint32_t* last, uint64_t room);
   // What take would return, without taking anything.
-  uint64_t cost(const uint32_t* first, const uint32_t* last, uint64_t room);
+  uint64_t costOf(const uint32_t* first, const uint32_t* last, uint64_t room);
 
  private:
   // The entries a choice has put in a folder so far, and the units they
