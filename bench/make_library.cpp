@@ -122,6 +122,28 @@ bool fillLibrary(int rootFd, uint32_t songs, Random& random) {
   return true;
 }
 
+// `albums` album folders of 12 and 13 songs in turn, ten to an artist.
+bool fillAlbums(int rootFd, uint32_t albums, Random& random) {
+  char name[32];
+  for (uint32_t album = 0; album < albums; ++album) {
+    std::snprintf(name, sizeof name, "Artist%05u", album / 10 + 1);
+    if (album % 10 == 0 && mkdirat(rootFd, name, 0755) != 0) {
+      return fail("mkdir", name);
+    }
+    const int artistFd =
+        openat(rootFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (artistFd < 0) return fail("open", name);
+    std::snprintf(name, sizeof name, "Album%02u", album % 10 + 1);
+    const int albumFd = makeFolder(artistFd, name);
+    close(artistFd);
+    if (albumFd < 0) return fail("mkdir", name);
+    const bool ok = makeAlbum(albumFd, 12 + album % 2, random);
+    close(albumFd);
+    if (!ok) return false;
+  }
+  return true;
+}
+
 int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
   return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
 }
@@ -164,6 +186,15 @@ bool makeSongLibrary(const std::string& dir, uint32_t songs, uint64_t seed) {
   return makeOnce(dir, marker, [&](int fd) {
     Random random(seed);
     return fillLibrary(fd, songs, random);
+  });
+}
+
+bool makeAlbumLibrary(const std::string& dir, uint32_t albums, uint64_t seed) {
+  const std::string marker = "albums " + std::to_string(albums) + " seed " +
+                             std::to_string(seed) + " layout 1\n";
+  return makeOnce(dir, marker, [&](int fd) {
+    Random random(seed);
+    return fillAlbums(fd, albums, random);
   });
 }
 

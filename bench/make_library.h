@@ -17,6 +17,11 @@
 // earlier call made it with the same parameters.
 bool makeSongLibrary(const std::string& dir, uint32_t songs, uint64_t seed);
 
+// `albums` album folders ArtistNNNNN/AlbumNN of 12 and 13 songs in turn
+// (12.5 on average), ten to an artist, made as makeSongLibrary makes its
+// albums.
+bool makeAlbumLibrary(const std::string& dir, uint32_t albums, uint64_t seed);
+
 // `files` files song-NNN.mp3 of `bytes` real (non-sparse) pseudo-random
 // bytes each, for the copy comparison.
 bool makeCopyLibrary(const std::string& dir, uint32_t files, uint64_t bytes);

@@ -47,13 +47,14 @@ _plinkard()
             COMPREPLY=($(compgen -W '0 1 2' -- "$cur"))
             return
             ;;
-        -f | -in | -ex)
-            # An extension list or an expression: nothing to offer.
+        -f | -in | -ex | -p)
+            # An extension list, an expression or a name in the target
+            # folder: nothing to offer.
             return
             ;;
     esac
 
-    COMPREPLY=($(compgen -W '-i -o -s -f -in -ex -d -l -w -m -v -n -h
-        --help --version' -- "$cur"))
+    COMPREPLY=($(compgen -W '-i -o -s -f -in -ex -d -l -w -m -v -n -r -p
+        -a -h --help --version' -- "$cur"))
 } &&
     complete -F _plinkard plinkard

@@ -26,9 +26,10 @@ TEST(Completion, FoldersFilesAndValuesAfterEachOption) {
       {"plinkard -s ", "all "},
       {"plinkard -d ", "0 1 2 "},
       {"plinkard -ex ", " "},
+      {"plinkard -o my -p ", " "},
       {"plinkard --v", "--version "},
       {"plinkard -i x -",
-       "--help --version -d -ex -f -h -i -in -l -m -n -o "
+       "--help --version -a -d -ex -f -h -i -in -l -m -n -o -p -r "
        "-s -v -w "}};
   ChildOptions options;
   options.cwd = dir.path();

@@ -96,6 +96,8 @@ TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
     Removes the songs that earlier runs with -r or -p copied here, then fills.
 -p  [Playlist]
      Writes a playlist of the songs runs with -r or -p copied here (*.m3u8).
+-a
+    Whole albums: copy the songs of a folder together, in track order.
 -h, --help
     Print this text and exit.
 --version

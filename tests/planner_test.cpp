@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 #include <set>
-#include <utility>
+#include <tuple>
 
 #include "job_test_helpers.h"
 
@@ -85,24 +85,6 @@ TEST(Planner, KeepsTheBestOfItsChoices) {
   EXPECT_LE(missed, 4);
 }
 
-// Each choice shuffles twice, with one draw for every position but the
-// first.
-TEST(Planner, DrawsTwoShufflesPerChoice) {
-  const std::pair<uint32_t, uint8_t> cases[] = {{0, 5}, {1, 5}, {4, 5}, {7, 2}};
-  for (const auto& [songs, choices] : cases) {
-    TestJob test;
-    test.job.fillSize = 1000;
-    for (uint32_t i = 0; i < songs; ++i) addSong(test.job, 1);
-    std::srand(9);
-    test.job.createPlan(choices);
-    const int next = std::rand();
-    std::srand(9);
-    const uint32_t draws = 2u * choices * (songs > 0 ? songs - 1 : 0);
-    for (uint32_t i = 0; i < draws; ++i) std::rand();
-    EXPECT_EQ(next, std::rand()) << songs << " songs, " << +choices;
-  }
-}
-
 TEST(Planner, ZeroChoicesChangeNothing) {
   TestJob test;
   FillJob& job = test.job;
@@ -114,4 +96,28 @@ TEST(Planner, ZeroChoicesChangeNothing) {
   EXPECT_EQ(test.text(), "We must generate at least 1 choice!\n");
   EXPECT_EQ(job.plan, FillPlan{0});
   EXPECT_EQ(job.planSize, 123u);
+}
+
+// Each choice shuffles the songs twice, with one rand() for every song but
+// the first; with -a, for every album but the first.
+TEST(Planner, DrawsTwoShufflesPerChoice) {
+  const std::vector<std::string> four = {"/a/1", "/a/2", "/b/3", "/b/4"};
+  const std::tuple<std::vector<std::string>, bool, uint8_t, int> cases[] = {
+      {{}, false, 5, 0},           {{"/a/1"}, false, 5, 0},
+      {four, false, 5, 5 * 2 * 3}, {four, false, 2, 2 * 2 * 3},
+      {four, true, 5, 5 * 2 * 1},
+  };
+  for (const auto& [sources, albums, choices, draws] : cases) {
+    TestJob test;
+    FillJob& job = test.job;
+    job.fillSize = 1000;
+    job.bAlbums = albums;
+    for (const std::string& source : sources) addSong(job, 1, source);
+    std::srand(99);
+    job.createPlan(choices);
+    const int next = std::rand();
+    std::srand(99);
+    for (int i = 0; i < draws; ++i) std::rand();
+    EXPECT_EQ(next, std::rand()) << sources.size() << " songs, -a " << albums;
+  }
 }

@@ -21,3 +21,16 @@ TEST(Summary, NumberFormats) {
         << "plan " << planSize << " KiB of " << fillSize;
   }
 }
+
+// A fill of the free space shows what the plan takes on the target as the
+// planner counted it (20 KiB of 100), not the songs' sizes (9 KiB).
+TEST(Summary, FillOfTheFreeSpaceShowsThePlannersCount) {
+  TestJob test;
+  test.job.bFillAll = true;
+  test.job.fillSize = 100;
+  test.job.planSize = 9;
+  test.job.planTargetBytes = 20480;
+  test.job.printSummary();
+  EXPECT_EQ(test.text(),
+            summaryLines("0.0195312 / 0.0976562  MB (20%", 0, 0).substr(1));
+}

@@ -6,6 +6,7 @@
 
 #include "job/target_volume.h"
 #include "job_test_helpers.h"
+#include "plan/albums.h"
 #include "test_util.h"
 
 TEST(TargetSpace, EntryBytesByFileSystem) {
@@ -38,7 +39,7 @@ TEST(TargetSpace, FirstFitCountsUnitsEntriesAndNewFolders) {
   SpaceCosts costs;
   costs.unit = 4096;
   costs.folders = {SpaceCosts::Folder{}, SpaceCosts::Folder{0, true, 64}};
-  costs.fileBytes = {4096, 4096, 4096, 4096};
+  costs.songCosts = {4096, 4096, 4096, 4096};
   costs.entryBytes = {64, 64, 64, 64};
   costs.folderOf = {0, 0, 1, 1};
   // Budget, the songs taken in the order 0 1 2 3, and the bytes.
@@ -70,6 +71,7 @@ TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
   TestJob test;
   FillJob& job = test.job;
   job.outputDir = dir / "out";
+  job.bFillAll = true;
   ASSERT_FALSE(job.outputFolder.hold(job.outputDir.native()));
   job.targetVolume.allocationUnit = 4096;
   job.targetVolume.entries = TargetVolume::Entries::Fat;
@@ -86,7 +88,7 @@ TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
   SpaceCosts costs = spaceCostsOf(job);
   ASSERT_EQ(costs.folders.size(), 4u);  // Old, "", New, New/Sub
   for (size_t i = 0; i < std::size(songs); ++i) {
-    EXPECT_EQ(costs.fileBytes[i], std::get<2>(songs[i])) << "song " << i;
+    EXPECT_EQ(costs.songCosts[i], std::get<2>(songs[i])) << "song " << i;
     EXPECT_EQ(costs.entryBytes[i], 64u) << "song " << i;
   }
   EXPECT_EQ(costs.folderOf, (std::vector<uint32_t>{0, 0, 3, 1}));
@@ -100,7 +102,7 @@ TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
   job.usedListPath = dir / "out/used.txt";
   costs = spaceCostsOf(job);
   EXPECT_EQ(costs.reserved, 4096u);
-  EXPECT_EQ(costs.fileBytes[1], 4096u + 8);  // 0"x.mp3 and its line end
+  EXPECT_EQ(costs.songCosts[1], 4096u + 8);  // 0"x.mp3 and its line end
 }
 
 TEST(TargetSpace, FileSystemTypesDecideNamesSizesAndListings) {
@@ -127,4 +129,70 @@ TEST(TargetSpace, FileSystemTypesDecideNamesSizesAndListings) {
     EXPECT_EQ(volume.shortNames, shortNames) << type;
     EXPECT_EQ(volume.listing, listing) << type;
   }
+}
+
+// Folders of FAT32 hold 65,536 entries of 32 bytes. An existing folder has
+// room for what its listing (by pruning, or by the planner where pruning
+// listed none) leaves free, less the entries of a list the run will create
+// there and of the record and its temporary name; a created folder for all
+// but its "." and "..".
+TEST(TargetSpace, FolderRoomFromListingsAndTheList) {
+  TempDir dir;
+  writeFile(dir / "out/Old/a.mp3", 0);
+  TestJob test;
+  FillJob& job = test.job;
+  job.outputDir = dir / "out";
+  ASSERT_FALSE(job.outputFolder.hold(job.outputDir.native()));
+  os::VolumeInfo vfat;
+  vfat.type = "vfat";
+  job.targetVolume = describeVolume(vfat);
+  const uint64_t limit = uint64_t{65536} * 32;
+  job.bWriteUsedList = true;
+  job.usedListPath = dir / "out/used.txt";
+  for (const char* target : {"a.mp3", "Old/Sub/b.mp3"}) {
+    job.songs.push_back(songEntry("/lib/x.mp3", 7, dir / "out/" + target));
+  }
+  job.removeExistingTargets();
+  EXPECT_EQ(job.listedFolderEntries,
+            (std::unordered_map<std::string, uint64_t>{{"", 128}}));
+  const SpaceCosts costs = spaceCostsOf(job);
+  ASSERT_EQ(costs.folders.size(), 3u);  // "", Old, Old/Sub
+  EXPECT_EQ(costs.folders[0].entryRoom, limit - 128 - 64);
+  EXPECT_EQ(costs.folders[1].entryRoom, limit - 128);
+  EXPECT_EQ(costs.folders[2].entryRoom, limit);
+  EXPECT_EQ(costs.songCosts, (std::vector<uint64_t>{7, 7}));
+  job.bReplace = true;
+  EXPECT_EQ(spaceCostsOf(job).folders[0].entryRoom,
+            limit - 128 - 64 - 96 - 128);
+}
+
+// A fill in KiB where the output folder has room for two more entries of
+// 64 bytes and a folder it creates for two: songs that would pass either
+// folder's room are not taken, alone or in an album.
+TEST(TargetSpace, WalksTakeNoMoreEntriesThanAFolderHolds) {
+  SpaceCosts costs;
+  costs.countUnits = false;
+  costs.folders = {SpaceCosts::Folder{SpaceCosts::kNone, false, 0, 160},
+                   SpaceCosts::Folder{0, true, 64, 192}};
+  costs.songCosts = {1, 1, 1, 1, 1, 1};
+  costs.entryBytes = {64, 64, 64, 64, 64, 64};
+  costs.folderOf = {0, 0, 0, 1, 1, 1};
+  // The order of the walk, the songs taken.
+  const std::pair<std::vector<uint32_t>, std::vector<uint32_t>> cases[] = {
+      {{0, 1, 2, 3, 4, 5}, {0, 1}},
+      {{3, 4, 5, 0, 1, 2}, {3, 4, 0}},
+  };
+  for (const auto& [order, taken] : cases) {
+    std::vector<uint32_t> choice;
+    EXPECT_EQ(firstFitOnTarget(order, costs, 1000, choice), taken.size());
+    EXPECT_EQ(choice, taken);
+  }
+  Albums albums;
+  albums.songs = {0, 1, 2, 3, 4};
+  albums.starts = {0, 3, 5};
+  const AlbumWalk walk(albums, costs, 1000);
+  EXPECT_EQ(walk.tooLarge(), std::vector<uint32_t>{0});
+  std::vector<uint32_t> choice;
+  EXPECT_EQ(walk.firstFit({0}, choice), 2u);
+  EXPECT_EQ(choice, (std::vector<uint32_t>{3, 4}));
 }

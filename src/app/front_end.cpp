@@ -114,6 +114,11 @@ const Option kOptions[] = {
      [](FillJob& job, const std::string& value, OptionResult&) {
        job.setNamingMode(namingModeFromText(value.c_str()));
      }},
+    {"-a", false,
+     [](FillJob& job, const std::string&, OptionResult&) {
+       job.setAlbums(true);
+       job.printLine("Planning whole albums!");
+     }},
 };
 
 const Option* findOption(const std::string& name) {

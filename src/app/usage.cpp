@@ -2,7 +2,8 @@
 
 namespace {
 
-// Printed as it stands; its lines are the program's usage text.
+// The usage text, kept outside printUsage so that the function stays short
+// however long the text grows.
 const char kUsage[] =
     R"(Usage: Plinkard -i [Directory] -o [Directory] -s [MBytes] [OPTIONS]...
 
@@ -43,6 +44,8 @@ const char kUsage[] =
     Removes the songs that earlier runs with -r or -p copied here, then fills.
 -p  [Playlist]
      Writes a playlist of the songs runs with -r or -p copied here (*.m3u8).
+-a
+    Whole albums: copy the songs of a folder together, in track order.
 -h, --help
     Print this text and exit.
 --version

@@ -45,8 +45,11 @@ bool hasNonAscii(std::string_view name) {
 // noticed.
 class TargetLookup {
  public:
-  TargetLookup(const os::HeldFolder& output, const TargetVolume& volume)
-      : output_(output), volume_(volume) {}
+  // With `listedEntries`, notes there the entry bytes of every folder it
+  // lists.
+  TargetLookup(const os::HeldFolder& output, const TargetVolume& volume,
+               std::unordered_map<std::string, uint64_t>* listedEntries)
+      : output_(output), volume_(volume), listedEntries_(listedEntries) {}
 
   std::error_code lookUp(const char* relative, bool& exists) {
     const std::string_view text(relative);
@@ -125,6 +128,9 @@ class TargetLookup {
       folder.names = std::move(listed.names);
       folder.fileOrFolder = std::move(listed.fileOrFolder);
       keepKeys(folder);
+      if (listedEntries_ != nullptr) {
+        (*listedEntries_)[relative] = listedEntryBytes(volume_, folder.names);
+      }
     }
     return folder;
   }
@@ -152,6 +158,7 @@ class TargetLookup {
 
   const os::HeldFolder& output_;
   const TargetVolume& volume_;
+  std::unordered_map<std::string, uint64_t>* listedEntries_;
   std::unordered_map<std::string, Folder> folders_;
 };
 
@@ -159,7 +166,9 @@ class TargetLookup {
 
 bool FillJob::removeExistingTargets() {
   const std::string& outputText = outputDir.native();
-  TargetLookup lookup(outputFolder, targetVolume);
+  TargetLookup lookup(
+      outputFolder, targetVolume,
+      targetVolume.folderEntryBytes != 0 ? &listedFolderEntries : nullptr);
   // remove_if keeps the order of the songs it keeps and decides the songs
   // one after another, so the messages come in index order.
   auto kept =

@@ -130,6 +130,8 @@ void FillJob::setReplace(bool replace) { bReplace = replace; }
 
 void FillJob::setPlaylist(const std::string& name) { playlistName = name; }
 
+void FillJob::setAlbums(bool albums) { bAlbums = albums; }
+
 void FillJob::reportInterrupt() {
   if (interruptReported) return;
   printLine("Interrupted!");

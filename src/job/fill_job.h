@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "index/progress.h"
@@ -76,6 +77,8 @@ class FillJob {
   void setReplace(bool replace);
   // -p: the playlist to write into the output folder.
   void setPlaylist(const std::string& name);
+  // Plans whole albums, each in track order, instead of single songs.
+  void setAlbums(bool albums);
 
   // --- Validation (job/validate.cpp). Prints the first missing setting and
   // returns false, or adds the default ".mp3" filter, holds the output
@@ -117,7 +120,9 @@ class FillJob {
   // Drops every song whose target exists, keeping the order of the others
   // (index/prune.cpp). A target that cannot be looked up is reported ("Can't
   // check whether <target> exists: <description>") and its song dropped
-  // too. Returns true.
+  // too. On a target whose folders hold a limited number of entries, keeps
+  // the entries of each folder it listed in listedFolderEntries. Returns
+  // true.
   bool removeExistingTargets();
   // Drops songs failing the include or exclude expression and prints
   // "Filtering done, <n> songs didn't pass."; the survivors end up in
@@ -178,10 +183,13 @@ class FillJob {
   // combination: <fraction>". When the fill size is the free space
   // (bFillAll), a song counts as the space it takes on the target: its size
   // in allocation units, its directory entries, the folders it needs and its
-  // line in a used-songs list on the same volume. With 0 choices it prints "We
-  // must generate at least 1 choice!", changes nothing and returns false. An
-  // interrupt returns false with the plan unchanged; otherwise true, also for
-  // an empty plan.
+  // line in a used-songs list on the same volume; that total is kept in
+  // planTargetBytes. On a target whose folders hold a limited number of
+  // entries, no folder is planned beyond it. With bAlbums the choices take
+  // whole albums (plan/albums.h); verbose runs name each album too large to
+  // fit. With 0 choices it prints "We must generate at least 1 choice!",
+  // changes nothing and returns false. An interrupt returns false with the
+  // plan unchanged; otherwise true, also for an empty plan.
   bool createPlan(uint8_t choiceCount);
 
   // --- Transfer (transfer/copy.cpp, transfer/summary.cpp).
@@ -209,8 +217,9 @@ class FillJob {
   // what would be done ("Would copy <source> to <target>", or move), or the
   // empty plan's notice. Changes nothing on disk.
   void describePlan() const;
-  // Prints the two closing lines: the plan's share of the fill size, and the
-  // counts of candidates and of transferred songs.
+  // Prints the two closing lines: the plan's share of the fill size (with
+  // bFillAll, what it takes on the target as the planner counted it), and
+  // the counts of candidates and of transferred songs.
   void printSummary() const;
   // The exit status of a run that ended normally: 2 when a planned song was
   // not transferred or a transferred one could not be listed, a recorded
@@ -229,6 +238,9 @@ class FillJob {
   uint64_t fillSize = 0;              // KiB
   bool bFillAll = false;  // fillSize is the free space of the target
   uint64_t planSize = 0;  // KiB
+  // With bFillAll: what the plan takes on the target as the planner counted
+  // it, in bytes (0 for an empty plan).
+  uint64_t planTargetBytes = 0;
   int32_t namingMode = Flat;
   std::string includeRegex;
   std::string excludeRegex;
@@ -240,11 +252,16 @@ class FillJob {
   bool bUsedListFailed = false;  // a transferred song is not in the list
   bool bMove = false;
   std::string usedListPath;
-  std::string playlistName;     // as typed
+  std::string playlistName;  // as typed
+  // On a target whose folders hold a limited number of entries: the bytes of
+  // entries in each folder that pruning listed, by its path below the
+  // output folder ("" for the output folder itself).
+  std::unordered_map<std::string, uint64_t> listedFolderEntries;
   std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
   bool bDryRun = false;
   bool bReplace = false;
+  bool bAlbums = false;
 
   // The output folder, held from validation on, and its file system.
   os::HeldFolder outputFolder;

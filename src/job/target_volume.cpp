@@ -13,6 +13,8 @@ void setFat(TargetVolume& volume) {
   volume.fourGiBLimit = true;
   volume.shortNames = true;
   volume.entries = TargetVolume::Entries::Fat;
+  // 65,536 entries of 32 bytes.
+  volume.folderEntryBytes = uint64_t{32} << 16;
 }
 
 void setExFat(TargetVolume& volume) {
@@ -86,4 +88,13 @@ uint64_t entryBytes(const TargetVolume& volume, const std::string& name) {
       // An ext4-like entry: eight bytes and the name, in steps of four.
       return (8 + name.size() + 3) / 4 * 4;
   }
+}
+
+uint64_t listedEntryBytes(const TargetVolume& volume,
+                          const std::vector<std::string>& names) {
+  uint64_t bytes = 64;
+  for (const std::string& name : names) {
+    if (name != "." && name != "..") bytes += entryBytes(volume, name);
+  }
+  return bytes;
 }

@@ -2,6 +2,8 @@
 #define PLINKARD_JOB_TARGET_VOLUME_H_
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "os/held_folder.h"
 
@@ -27,6 +29,9 @@ struct TargetVolume {
   Entries entries = Entries::Other;
   uint64_t allocationUnit = 4096;  // bytes
   uint64_t nameMax = 255;          // bytes of one name
+  // The most bytes of directory entries one folder holds, "." and ".."
+  // included; 0 where folders have no such limit.
+  uint64_t folderEntryBytes = 0;
 };
 
 // The traits of a file system by its type as the platform layer names it;
@@ -36,5 +41,11 @@ TargetVolume describeVolume(const os::VolumeInfo& info);
 
 // The bytes that the directory entries of a file named `name` take.
 uint64_t entryBytes(const TargetVolume& volume, const std::string& name);
+
+// The bytes of directory entries that a folder listing `names` takes: each
+// name's as entryBytes counts them, and "." and ".." as one 32-byte entry
+// each, whether the listing shows them or not.
+uint64_t listedEntryBytes(const TargetVolume& volume,
+                          const std::vector<std::string>& names);
 
 #endif  // PLINKARD_JOB_TARGET_VOLUME_H_

@@ -1,8 +1,10 @@
 #include <cstdlib>
+#include <string_view>
 #include <utility>
 
 #include "job/fill_job.h"
 #include "os/signals.h"
+#include "plan/albums.h"
 #include "plan/target_space.h"
 
 namespace {
@@ -33,12 +35,12 @@ uint64_t firstFit(const std::vector<uint32_t>& positions,
 }
 
 // The walk of a choice: over file sizes in KiB below the fill size, or,
-// when the fill size is the target's free space, over what the songs take
-// there, in bytes.
+// when the fill size is the target's free space or the target's folders
+// hold a limited number of entries, over the songs' costs there.
 class Walk {
  public:
   explicit Walk(const FillJob& job)
-      : onTarget_(job.bFillAll),
+      : onTarget_(job.bFillAll || job.targetVolume.folderEntryBytes != 0),
         budget_(job.bFillAll ? job.fillSize * 1024 : job.fillSize) {
     if (onTarget_) {
       costs_ = spaceCostsOf(job);
@@ -58,6 +60,12 @@ class Walk {
                      : ::firstFit(positions, sizes_, budget_, choice);
   }
 
+  // The same costs, for walks over whole albums.
+  AlbumWalk overAlbums(Albums albums) const {
+    return onTarget_ ? AlbumWalk(std::move(albums), costs_, budget_)
+                     : AlbumWalk(std::move(albums), sizes_, budget_);
+  }
+
  private:
   bool onTarget_;
   uint64_t budget_;
@@ -69,8 +77,57 @@ class Walk {
 struct Best {
   bool found = false;
   uint64_t perMille = 0;
+  uint64_t total = 0;
   FillPlan plan;
 };
+
+// Draws `choiceCount` choices, each a first fit of `walk` over a newly
+// shuffled order of `count` items, into `best`. False when interrupted.
+template <typename AnyWalk>
+bool drawChoices(const AnyWalk& walk, size_t count, uint8_t choiceCount,
+                 Best& best) {
+  std::vector<uint32_t> positions(count);
+  for (uint32_t i = 0; i < positions.size(); ++i) positions[i] = i;
+  // The first choice is the best so far whatever it fills; a later one
+  // replaces it only when it fills strictly more.
+  FillPlan current;
+  for (uint8_t choice = 0; choice < choiceCount; ++choice) {
+    if (os::interruptSignal() != 0) return false;
+    shuffle(positions);
+    shuffle(positions);
+    const uint64_t total = walk.firstFit(positions, current);
+    const uint64_t efficiency = perMille(total, walk.budget());
+    if (!best.found || efficiency > best.perMille) {
+      best = Best{true, efficiency, total, current};
+    }
+    current.clear();
+  }
+  return true;
+}
+
+std::string_view folderOf(std::string_view path) {
+  return path.substr(0, path.rfind('/'));
+}
+
+// drawChoices over the job's albums, after the verbose lines that name the
+// albums too large to fit.
+bool drawAlbumChoices(const FillJob& job, const Walk& walk, uint8_t choiceCount,
+                      Best& best) {
+  std::vector<std::string_view> paths;
+  paths.reserve(job.songs.size());
+  for (const SongEntry& song : job.songs) {
+    paths.push_back(song.sourcePath.native());
+  }
+  const AlbumWalk albums = walk.overAlbums(groupAlbums(paths));
+  const Albums& all = albums.albums();
+  for (uint32_t album : albums.tooLarge()) {
+    if (job.bVerbose) {
+      job.printLine("Album too large, skipped: ",
+                    folderOf(paths[all.songs[all.starts[album]]]));
+    }
+  }
+  return drawChoices(albums, albums.count(), choiceCount, best);
+}
 
 }  // namespace
 
@@ -103,29 +160,18 @@ bool FillJob::createPlan(uint8_t choiceCount) {
     return false;
   }
   const Walk walk(*this);
-  std::vector<uint32_t> positions(songs.size());
-  for (uint32_t i = 0; i < positions.size(); ++i) positions[i] = i;
-  // The first choice is the best so far whatever it fills; a later one
-  // replaces it only when it fills strictly more.
   Best best;
-  FillPlan current;
-  for (uint8_t choice = 0; choice < choiceCount; ++choice) {
-    if (os::interruptSignal() != 0) return false;
-    shuffle(positions);
-    shuffle(positions);
-    const uint64_t total = walk.firstFit(positions, current);
-    const uint64_t efficiency = perMille(total, walk.budget());
-    if (!best.found || efficiency > best.perMille) {
-      best = Best{true, efficiency, current};
-    }
-    current.clear();
-  }
+  const bool drawn = bAlbums
+                         ? drawAlbumChoices(*this, walk, choiceCount, best)
+                         : drawChoices(walk, songs.size(), choiceCount, best);
+  if (!drawn) return false;
   printLine("Most efficient combination: ",
             static_cast<float>(best.perMille) / 1000.0f);
-  // Plan and total change together, and only when the planner completes.
-  // The total is the plan's file sizes, as the summary shows them.
+  // Plan and totals change together, and only when the planner completes.
+  // planSize is the plan's file sizes.
   plan = std::move(best.plan);
   planSize = 0;
   for (uint32_t position : plan) planSize += songs[position].sizeKiB;
+  planTargetBytes = bFillAll && !plan.empty() ? best.total : 0;
   return true;
 }

@@ -1,5 +1,6 @@
 #include "plan/target_space.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 
@@ -19,7 +20,7 @@ uint64_t roundUp(uint64_t bytes, uint64_t unit) {
 class FolderTable {
  public:
   FolderTable(const FillJob& job, SpaceCosts& costs)
-      : job_(job), costs_(costs) {}
+      : job_(job), costs_(costs), limit_(job.targetVolume.folderEntryBytes) {}
 
   // The folder `relative` below the output folder ("" for itself).
   uint32_t folder(const std::string& relative) {
@@ -38,6 +39,10 @@ class FolderTable {
       }
       folder.parent = this->folder(
           slash == std::string::npos ? "" : relative.substr(0, slash));
+      if (limit_ != 0) folder.entryRoom = limit_;
+    } else if (limit_ != 0) {
+      const uint64_t held = heldEntryBytes(relative);
+      folder.entryRoom = held < limit_ ? limit_ - held : 0;
     }
     costs_.folders.push_back(folder);
     const uint32_t index = static_cast<uint32_t>(costs_.folders.size() - 1);
@@ -46,107 +51,108 @@ class FolderTable {
   }
 
  private:
+  // The entries an existing folder holds: as pruning listed them, or as a
+  // listing now shows them (none, when it cannot be listed).
+  uint64_t heldEntryBytes(const std::string& relative) const {
+    const auto listed = job_.listedFolderEntries.find(relative);
+    if (listed != job_.listedFolderEntries.end()) return listed->second;
+    os::FolderNames names;
+    if (job_.outputFolder.listNames(relative, names)) return 0;
+    return listedEntryBytes(job_.targetVolume, names.names);
+  }
+
   const FillJob& job_;
   SpaceCosts& costs_;
+  uint64_t limit_;
   std::unordered_map<std::string, uint32_t> known_;
 };
 
-// The entries a choice has put in each folder so far, and the units they
-// take. A created folder starts with its "." and ".." entries in one unit.
-struct FolderUse {
-  bool created = false;
-  uint64_t bytes = 0;
-  uint64_t units = 0;
-};
+// The part of `target` below the folder `output`; its file name alone when
+// it does not lie below it.
+std::string belowOutput(const std::string& output, const std::string& target) {
+  const size_t start = relativeStart(output, target);
+  return start == std::string::npos ? std::string(fileNameOf(target))
+                                    : target.substr(start);
+}
 
-// What a choice has done to the folders, and what one more song would cost.
-class Choice {
- public:
-  explicit Choice(const SpaceCosts& costs)
-      : costs_(costs), use_(costs.folders.size()) {}
+// A file the run will create at `relative` below the output folder takes
+// an entry in its folder.
+void reserveEntry(const FillJob& job, FolderTable& folders, SpaceCosts& costs,
+                  const std::string& relative) {
+  const size_t slash = relative.rfind('/');
+  SpaceCosts::Folder& folder = costs.folders[folders.folder(
+      slash == std::string::npos ? "" : relative.substr(0, slash))];
+  const uint64_t entry =
+      entryBytes(job.targetVolume, relative.substr(slash + 1));
+  if (folder.entryRoom != SpaceCosts::kUnlimited) {
+    folder.entryRoom -= std::min(folder.entryRoom, entry);
+  }
+}
 
-  // The bytes song `position` takes, with the folders it has to create;
-  // with `take`, they are taken.
-  uint64_t cost(uint32_t position, bool take) {
-    changed_.clear();
-    const uint32_t folder = costs_.folderOf[position];
-    uint64_t bytes = costs_.fileBytes[position] + ensure(folder);
-    bytes += addEntry(folder, costs_.entryBytes[position]);
-    if (!take) {
-      for (auto it = changed_.rbegin(); it != changed_.rend(); ++it) {
-        use_[it->first] = it->second;
-      }
+// The entries of the files the run creates besides the songs: a used-songs
+// list it creates in a target folder, and the record and the playlist with
+// the temporary names they are written under (for a pid of seven digits).
+void reserveOwnEntries(const FillJob& job, FolderTable& folders,
+                       SpaceCosts& costs) {
+  if (job.bWriteUsedList && !job.bReadUsedList) {
+    const std::string list = absoluteForm(job.usedListPath);
+    const size_t start =
+        relativeStart(absoluteForm(job.outputDir.native()), list);
+    if (start != std::string::npos) {
+      reserveEntry(job, folders, costs, list.substr(start));
     }
-    return bytes;
   }
-
- private:
-  // Makes sure `folder` exists in this choice; returns the bytes that took.
-  uint64_t ensure(uint32_t folder) {
-    const SpaceCosts::Folder& f = costs_.folders[folder];
-    if (!f.missing || use_[folder].created) return 0;
-    const uint64_t parent = ensure(f.parent) + addEntry(f.parent, f.entryBytes);
-    remember(folder);
-    use_[folder] = FolderUse{true, 64, 1};
-    return parent + costs_.unit + f.lineBytes;
-  }
-
-  // Adds `entry` bytes to `folder`; returns the bytes of new units.
-  uint64_t addEntry(uint32_t folder, uint64_t entry) {
-    remember(folder);
-    FolderUse& use = use_[folder];
-    use.bytes += entry;
-    const uint64_t units = (use.bytes + costs_.unit - 1) / costs_.unit;
-    const uint64_t added = units > use.units ? units - use.units : 0;
-    use.units += added;
-    return added * costs_.unit;
-  }
-
-  void remember(uint32_t folder) {
-    changed_.emplace_back(folder, use_[folder]);
-  }
-
-  const SpaceCosts& costs_;
-  std::vector<FolderUse> use_;
-  std::vector<std::pair<uint32_t, FolderUse>> changed_;  // to take back
-};
+  if (!job.keepsRecord()) return;
+  reserveEntry(job, folders, costs, kRecordName);
+  reserveEntry(job, folders, costs, std::string(kRecordName) + ".9999999.tmp");
+  const std::string& playlist = job.record.playlistPath;
+  if (playlist.empty()) return;
+  reserveEntry(job, folders, costs, playlist);
+  const size_t slash = playlist.rfind('/');
+  reserveEntry(
+      job, folders, costs,
+      playlist.substr(0, slash + 1) + ".plinkard-playlist.9999999.tmp");
+}
 
 }  // namespace
 
 SpaceCosts spaceCostsOf(const FillJob& job) {
   SpaceCosts costs;
   costs.unit = job.targetVolume.allocationUnit;
+  costs.countUnits = job.bFillAll;
   const std::string& output = job.outputDir.native();
   const bool listHere =
-      job.bWriteUsedList && job.outputFolder.held() &&
+      job.bFillAll && job.bWriteUsedList && job.outputFolder.held() &&
       job.outputFolder.onSameVolume(absoluteForm(job.usedListPath));
   if (listHere) costs.reserved = costs.unit;
   const std::string& playlist = job.record.playlistPath;
-  if (job.keepsRecord()) costs.reserved += costs.unit;
-  // The playlist is written anew beside the one it replaces: its units, and
-  // a unit for the entries of both names.
-  if (!playlist.empty()) costs.reserved += 2 * costs.unit + 8;
+  if (job.bFillAll && job.keepsRecord()) {
+    costs.reserved += costs.unit;
+    // The playlist is written anew beside the one it replaces: its units,
+    // and a unit for the entries of both names.
+    if (!playlist.empty()) costs.reserved += 2 * costs.unit + 8;
+  }
   FolderTable folders(job, costs);
+  if (job.targetVolume.folderEntryBytes != 0) {
+    reserveOwnEntries(job, folders, costs);
+  }
   for (const SongEntry& song : job.songs) {
-    const std::string& target = song.targetPath.native();
-    const size_t start = relativeStart(output, target);
-    const std::string relative = start == std::string::npos
-                                     ? std::string(fileNameOf(target))
-                                     : target.substr(start);
+    const std::string relative = belowOutput(output, song.targetPath.native());
     const size_t slash = relative.rfind('/');
-    uint64_t bytes = roundUp(song.sizeBytes, costs.unit);
+    uint64_t cost =
+        job.bFillAll ? roundUp(song.sizeBytes, costs.unit) : song.sizeKiB;
     if (listHere) {
-      bytes += usedListLine(song.sizeKiB, fileNameOf(song.sourcePath.native()))
-                   .size();
+      cost += usedListLine(song.sizeKiB, fileNameOf(song.sourcePath.native()))
+                  .size();
     }
-    if (job.keepsRecord()) {
+    if (job.bFillAll && job.keepsRecord()) {
       // The path as the record writes it is never longer.
-      bytes += songLineBytes(relative, song.sizeBytes);
+      cost += songLineBytes(relative, song.sizeBytes);
       if (!playlist.empty()) {
-        bytes += playlistEntry(relative, playlist).size() + 1;
+        cost += playlistEntry(relative, playlist).size() + 1;
       }
     }
-    costs.fileBytes.push_back(bytes);
+    costs.songCosts.push_back(cost);
     costs.entryBytes.push_back(
         entryBytes(job.targetVolume, relative.substr(slash + 1)));
     costs.folderOf.push_back(folders.folder(
@@ -155,15 +161,95 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
   return costs;
 }
 
+TargetFill::TargetFill(const SpaceCosts& costs)
+    : costs_(costs), use_(costs.folders.size()) {}
+
+uint64_t TargetFill::take(const uint32_t* first, const uint32_t* last,
+                          uint64_t room) {
+  const uint64_t cost = add(first, last, room);
+  if (cost == kNoRoom) {
+    undo();
+  } else {
+    changed_.clear();
+  }
+  return cost;
+}
+
+uint64_t TargetFill::costOf(const uint32_t* first, const uint32_t* last,
+                            uint64_t room) {
+  const uint64_t cost = add(first, last, room);
+  undo();
+  return cost;
+}
+
+uint64_t TargetFill::add(const uint32_t* first, const uint32_t* last,
+                         uint64_t room) {
+  uint64_t cost = 0;
+  for (; first != last; ++first) {
+    const uint64_t more = addSong(*first, room - cost);
+    if (more == kNoRoom) return kNoRoom;
+    cost += more;
+  }
+  return cost;
+}
+
+// The song's own cost, quickly refused when that alone does not fit, then
+// its entries and the folders it needs.
+uint64_t TargetFill::addSong(uint32_t position, uint64_t room) {
+  const uint64_t own = costs_.songCosts[position];
+  if (own >= room) return kNoRoom;
+  const uint32_t folder = costs_.folderOf[position];
+  const uint64_t created = ensure(folder);
+  if (created == kNoRoom) return kNoRoom;
+  const uint64_t entries = addEntry(folder, costs_.entryBytes[position]);
+  if (entries == kNoRoom) return kNoRoom;
+  const uint64_t cost = costs_.countUnits ? own + created + entries : own;
+  return cost < room ? cost : kNoRoom;
+}
+
+// Makes sure `folder` exists in this choice; returns the bytes that took.
+uint64_t TargetFill::ensure(uint32_t folder) {
+  const SpaceCosts::Folder& f = costs_.folders[folder];
+  if (!f.missing || use_[folder].created) return 0;
+  const uint64_t parent = ensure(f.parent);
+  if (parent == kNoRoom) return kNoRoom;
+  const uint64_t entry = addEntry(f.parent, f.entryBytes);
+  if (entry == kNoRoom) return kNoRoom;
+  changed_.emplace_back(folder, use_[folder]);
+  use_[folder] = FolderUse{true, 64, 1};
+  return parent + entry + costs_.unit + f.lineBytes;
+}
+
+// Adds `entry` bytes to `folder`; returns the bytes of new units, or
+// kNoRoom when the folder cannot hold them.
+uint64_t TargetFill::addEntry(uint32_t folder, uint64_t entry) {
+  FolderUse& use = use_[folder];
+  if (entry > costs_.folders[folder].entryRoom - use.bytes) return kNoRoom;
+  changed_.emplace_back(folder, use);
+  use.bytes += entry;
+  const uint64_t units = (use.bytes + costs_.unit - 1) / costs_.unit;
+  const uint64_t added = units > use.units ? units - use.units : 0;
+  use.units += added;
+  return added * costs_.unit;
+}
+
+void TargetFill::undo() {
+  for (auto it = changed_.rbegin(); it != changed_.rend(); ++it) {
+    use_[it->first] = it->second;
+  }
+  changed_.clear();
+}
+
 uint64_t firstFitOnTarget(const std::vector<uint32_t>& positions,
                           const SpaceCosts& costs, uint64_t budget,
                           std::vector<uint32_t>& choice) {
-  Choice walk(costs);
+  TargetFill fill(costs);
   uint64_t total = costs.reserved;
-  for (uint32_t position : positions) {
+  for (const uint32_t& position : positions) {
     if (total >= budget) break;
-    if (walk.cost(position, false) >= budget - total) continue;
-    total += walk.cost(position, true);
+    const uint64_t cost = fill.take(&position, &position + 1, budget - total);
+    if (cost == TargetFill::kNoRoom) continue;
+    total += cost;
     choice.push_back(position);
   }
   return total;

@@ -10,12 +10,17 @@ float megabytes(uint64_t kib) {
 }  // namespace
 
 void FillJob::printSummary() const {
-  const float usedMB = megabytes(planSize);
+  // A fill of the free space shows what the plan takes on the target, as
+  // the planner counted it; its share is then the planner's figure.
+  const float usedMB =
+      bFillAll
+          ? static_cast<float>(static_cast<double>(planTargetBytes) / 1048576.0)
+          : megabytes(planSize);
   const float fillMB = megabytes(fillSize);
+  const uint64_t share = bFillAll ? perMille(planTargetBytes, fillSize * 1024)
+                                  : perMille(planSize, fillSize);
   const double percent =
-      static_cast<double>(static_cast<float>(perMille(planSize, fillSize)) /
-                          1000.0f) *
-      100.0;
+      static_cast<double>(static_cast<float>(share) / 1000.0f) * 100.0;
   printLine("This configuration uses ", usedMB, " / ", fillMB, "  MB (",
             percent, "%).");
   printLine(songs.size(), " files were processed, ", transferred.size(),

@@ -53,27 +53,36 @@ remount_target() {
     || fail "mounting $FAT_LOOP again failed: $(head -n 1 "$FAT_WORK/mount.err")"
 }
 
+# Perl that defines write_song(FILE, BYTES): each KiB of the song is a
+# random block of that song behind its own number, so that a copy that
+# lands wrong cannot match. Scenarios that lay out songs of their own put
+# it before their Perl.
+WRITE_SONG_PERL='
+  sub write_song {
+    my ($path, $size) = @_;
+    my $block = pack("N*", map { int(rand(4294967296)) } 1 .. 255);
+    open(my $f, ">", $path) or die "$!";
+    for (my $k = 0; $k * 1024 < $size; ++$k) {
+      my $piece = pack("N", $k) . $block;
+      my $left = $size - $k * 1024;
+      print $f ($left < 1024 ? substr($piece, 0, $left) : $piece);
+    }
+    close($f) or die "$!";
+  }'
+
 # make_songs DIR COUNT MINKIB MAXKIB [FOLDERS]: COUNT songs in one process
 # (a process costs about 0.07 s in the guest), of MINKIB to MAXKIB KiB and
 # a few bytes more, their sizes drawn from a fixed seed; spread over FOLDERS
-# subfolders when given. Each KiB of a song is a random block of that song
-# behind its own number, so that a copy that lands wrong cannot match.
+# subfolders when given.
 make_songs() {
-  perl -e '
+  perl -e "$WRITE_SONG_PERL"'
     my ($dir, $count, $min, $max, $folders) = @ARGV;
     srand(20261208);
     for my $i (1 .. $count) {
       my $sub = $folders ? sprintf("/Artist %03d", $i % $folders) : "";
       mkdir "$dir$sub";
       my $size = int($min + rand($max - $min + 1)) * 1024 + 1 + int(rand(1023));
-      my $block = pack("N*", map { int(rand(4294967296)) } 1 .. 255);
-      open(my $f, ">", sprintf("%s%s/song %05d.mp3", $dir, $sub, $i)) or die "$!";
-      for (my $k = 0; $k * 1024 < $size; ++$k) {
-        my $piece = pack("N", $k) . $block;
-        my $left = $size - $k * 1024;
-        print $f ($left < 1024 ? substr($piece, 0, $left) : $piece);
-      }
-      close($f) or die "$!";
+      write_song(sprintf("%s%s/song %05d.mp3", $dir, $sub, $i), $size);
     }' "$@" || fail "cannot make $2 songs in $1"
 }
 

@@ -1,0 +1,159 @@
+#include "plan/albums.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "run_output.h"
+#include "test_util.h"
+
+TEST(Albums, TrackOrderComparesRunsOfDigitsAsNumbers) {
+  // clang-format off
+  const std::pair<std::string, std::string> before[] = {
+      {"2 Song.mp3", "10 Song.mp3"}, {"Song 9.mp3", "Song 10.mp3"},
+      {"01 A.mp3", "1 A.mp3"}, {"1 A.mp3", "01 B.mp3"}, {"Track", "Track 1"},
+      {"9 x", "a"}, {"B.mp3", "a.mp3"}, {"z", "\xc3\xa9"},
+      {"99999999999999999999", "100000000000000000000"}};
+  // clang-format on
+  for (const auto& [a, b] : before) {
+    EXPECT_TRUE(trackOrderLess(a, b)) << a << " < " << b;
+    EXPECT_FALSE(trackOrderLess(b, a)) << b << " < " << a;
+  }
+}
+
+// Albums of 700 KiB in two songs, 300, 1000 and 99 KiB under a budget of
+// 1000 KiB: the third never fits, and the walk goes over the others.
+TEST(Albums, WalkTakesWholeAlbumsAndLeavesOutTooLargeOnes) {
+  Albums albums;
+  albums.songs = {0, 1, 2, 3, 4};
+  albums.starts = {0, 2, 3, 4, 5};
+  const AlbumWalk walk(albums, {350, 350, 300, 1000, 99}, 1000);
+  EXPECT_EQ(walk.tooLarge(), std::vector<uint32_t>{2});
+  std::vector<uint32_t> choice;
+  EXPECT_EQ(walk.firstFit({1, 2, 0}, choice), 399u);
+  EXPECT_EQ(choice, (std::vector<uint32_t>{2, 4}));
+  choice.clear();
+  EXPECT_EQ(walk.firstFit({0, 1, 2}, choice), 799u);
+  EXPECT_EQ(choice, (std::vector<uint32_t>{0, 1, 4}));
+}
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// Albums whose songs are named after album and track, of 307, 314, ... KiB.
+const std::map<std::string, Args> kLibrary = {
+    {"Alpha", {"Alpha 1.mp3", "Alpha 2.mp3", "Alpha 10.mp3"}},
+    {"Beta", {"Beta 01.mp3", "Beta 2.mp3"}},
+    {"Gamma", {"Gamma 3.mp3", "Gamma 20.mp3", "Gamma 100.mp3"}},
+    {"Delta", {"Delta 1.mp3", "Delta 9.mp3"}},
+};
+
+// The library, and an album too large for any fill size below.
+struct AlbumLibrary {
+  AlbumLibrary() {
+    uint64_t kib = 300;
+    for (const auto& [album, songs] : kLibrary) {
+      for (const std::string& song : songs) {
+        writeFile(dir / ("lib/" + album + "/" + song), (kib += 7) * 1024);
+      }
+    }
+    writeFile(dir / "lib/Huge/Huge 1.mp3", 3 << 20);
+    makeDirs(dir / "out");
+  }
+  // Runs `args`; returns the albums it planned (from the progress or the
+  // dry run's lines), checking that they are whole and in track order.
+  std::vector<std::string> run(const Args& args, RunResult& result) const {
+    RunOptions options;
+    options.cwd = dir.path();
+    result = runBinary(args, options);
+    Args songs;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+      const bool dry = line.rfind("Would ", 0) == 0;
+      if (!dry && line.rfind("Copying file ", 0) != 0) continue;
+      if (dry) line.resize(line.find(" to "));
+      songs.push_back(line.substr(line.find_last_of("/:") + 1 + !dry));
+    }
+    std::vector<std::string> albums;
+    Args whole;
+    while (whole.size() < songs.size()) {
+      const std::string& song = songs[whole.size()];
+      albums.push_back(song.substr(0, song.find(' ')));
+      const Args& tracks = kLibrary.at(albums.back());
+      whole.insert(whole.end(), tracks.begin(), tracks.end());
+    }
+    EXPECT_EQ(songs, whole) << result.out;
+    return albums;
+  }
+  TempDir dir;
+};
+
+size_t countFiles(const std::string& folder) {
+  const std::set<std::string> tree = listTree(folder);
+  return std::count_if(tree.begin(), tree.end(), [](const std::string& entry) {
+    return entry.back() != '/';
+  });
+}
+
+}  // namespace
+
+// Alpha fits into 1 MB, Huge does not: the plan is Alpha in track order.
+TEST(Albums, RunCopiesAnAlbumInTrackOrder) {
+  RunResult run;
+  AlbumLibrary().run(
+      {"-i", "lib", "-o", "out", "-s", "1", "-a", "-in", "Alpha|Huge"}, run);
+  EXPECT_EQ(run.out,
+            echoLines("lib", "out") + "Planning whole albums!\n" +
+                "Regular Expression: File(path) must match \"Alpha|Huge\"\n" +
+                kDefaultFilter + scanLines(11) +
+                "Filtering done, 7 songs didn't pass.\n" +
+                planLines("0.919", false) + copyingLine(1, 3, "Alpha 1.mp3") +
+                copyingLine(2, 3, "Alpha 2.mp3") +
+                copyingLine(3, 3, "Alpha 10.mp3") +
+                summaryLines("0.919922 / 1  MB (91.9%", 4, 3));
+}
+
+// Under every naming mode, moved, or in a verbose dry run, the plan is
+// whole albums in track order and every planned song lands (or, moved,
+// leaves the library); the verbose run names the album too large.
+TEST(Albums, EveryModePlansWholeAlbums) {
+  const Args rows[] = {
+      {"-d", "0"}, {"-d", "1"}, {"-d", "2"}, {"-m"}, {"-n", "-v"}};
+  for (const Args& extra : rows) {
+    AlbumLibrary library;
+    Args args = {"-i", "lib", "-o", "out", "-s", "2", "-a"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunResult run;
+    size_t songs = 0;
+    for (const std::string& album : library.run(args, run)) {
+      songs += kLibrary.at(album).size();
+    }
+    EXPECT_GE(songs, 4u) << run.out;
+    EXPECT_EQ(countFiles(library.dir / "out"), extra[0] == "-n" ? 0 : songs);
+    EXPECT_EQ(countFiles(library.dir / "lib"),
+              extra[0] == "-m" ? 11 - songs : 11);
+    const std::string tooLarge =
+        "\nAlbum too large, skipped: " + library.dir / "lib/Huge\n";
+    EXPECT_EQ(run.out.find(tooLarge) != std::string::npos, extra[0] == "-n");
+  }
+}
+
+// Two runs with one used-songs list never plan the same album twice.
+TEST(Albums, ListKeepsTheAlbumsOfEarlierRunsOut) {
+  AlbumLibrary library;
+  std::set<std::string> seen;
+  for (const char* out : {"out", "out2"}) {
+    makeDirs(library.dir / out);
+    RunResult run;
+    const std::vector<std::string> albums = library.run(
+        {"-i", "lib", "-o", out, "-s", "1", "-a", "-l", "used"}, run);
+    EXPECT_EQ(albums.size(), 1u) << run.out;
+    for (const std::string& album : albums) {
+      EXPECT_TRUE(seen.insert(album).second) << album << " again";
+    }
+  }
+}
