@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -207,7 +208,8 @@ TEST(RecordRun, RemovesOnlyUnchangedCopiedSongs) {
 }
 
 // A record the run cannot use, or a playlist name that is none, stops it
-// before the scan with status 1; without a record -r says so in one line.
+// before the scan with status 1, as does another run holding the folder;
+// without a record -r says so in one line.
 TEST(RecordRun, UnusableRecordStopsTheRunBeforeTheScan) {
   const std::string removing = std::string(kDefaultFilter) +
                                "Removing the songs of earlier fills...\n",
@@ -257,6 +259,23 @@ TEST(RecordRun, UnusableRecordStopsTheRunBeforeTheScan) {
                          ", nothing to remove.\n" + scanLines(0) +
                          nothingToCopy(1));
   EXPECT_EQ(readText(dir / ".plinkard-record"), "plinkard-record 1\n");
+  // While another run holds the folder, its songs are neither removed nor
+  // dropped from the record.
+  writeFile(dir / "x.mp3", 10);
+  const std::string recorded = kHeader + lineOf(dir / "x.mp3", "x.mp3");
+  writeText(dir / ".plinkard-record", recorded);
+  const int held = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const RunResult locked =
+      runBinary({"-i", dir.path(), "-o", dir.path(), "-s", "1", "-r"});
+  close(held);
+  EXPECT_EQ(locked.out, echoLines(dir.path(), dir.path()) + kDefaultFilter +
+                            "Another run of Plinkard keeps the record " +
+                            dir / ".plinkard-record" +
+                            "; nothing was removed. Try again when it has "
+                            "ended.\n");
+  EXPECT_EQ(locked.status, 1);
+  EXPECT_EQ(readText(dir / ".plinkard-record"), recorded);
 }
 
 // A song that cannot be removed is kept in the record and makes the status

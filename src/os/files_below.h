@@ -52,6 +52,12 @@ std::error_code replaceFileBelow(const HeldFolder& folder,
                                  const std::string& temporary,
                                  const std::string& text, FileStatus& written);
 
+// Locks `folder` for this process while `lock` is open, so that a second
+// run that keeps the same folder's record waits its turn: EWOULDBLOCK when
+// another process holds the lock, the system's error when the file system
+// cannot lock.
+std::error_code lockFolder(const HeldFolder& folder, Descriptor& lock);
+
 // A file below a held folder that is added to, line by line, for the whole
 // run.
 class AppendBelow {

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -212,6 +213,17 @@ std::error_code replaceFileBelow(const HeldFolder& folder,
       openat(place.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.valid()) return lastError();
   return fsync(opened.get()) == 0 ? std::error_code() : lastError();
+}
+
+std::error_code lockFolder(const HeldFolder& folder, Descriptor& lock) {
+  if (!folder.held()) return errorOf(EBADF);
+  // flock() wants a descriptor that was opened, not only held by its path.
+  Descriptor opened(openat(folder.descriptor().get(), ".",
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened.valid()) return lastError();
+  if (flock(opened.get(), LOCK_EX | LOCK_NB) != 0) return lastError();
+  lock = std::move(opened);
+  return {};
 }
 
 std::error_code AppendBelow::open(const HeldFolder& folder,
