@@ -17,8 +17,9 @@
 // Nothing is reached while no folder is held (EBADF).
 namespace os {
 
-// What stands at `relative`. A missing file, or a missing folder on the
-// way, is Missing; a link or a non-folder in place of a folder is Other.
+// What stands at `relative`. A missing file, a missing folder on the way
+// or a name too long for the file system is Missing; a link or a
+// non-folder in place of a folder is Other.
 std::error_code statusBelow(const HeldFolder& folder,
                             const std::string& relative, FileStatus& status);
 
