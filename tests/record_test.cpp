@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -158,11 +159,14 @@ TEST(RecordRun, RemovesOnlyUnchangedCopiedSongs) {
     record += lineOf(out + "/" + song, song);
   }
   const std::string far = dir / "elsewhere/in/far.mp3";
+  const std::string tooLong(300, 'n');  // for any file system
   record += lineOf(out + "/A/moved.mp3", "A/moved.mp3", true) +
             lineOf(far, "link.mp3") + lineOf(far, "L/far.mp3") +
             lineOf(far, "../elsewhere/in/far.mp3") +
             "song\t0\t0.000000000\tcopied\tgone.mp3\n"
-            "folder\tA\nfolder\tE\nfolder\tU\nfolder\tG\nfolder\tL\n";
+            "song\t0\t0.000000000\tcopied\t" +
+            tooLong +
+            "\nfolder\tA\nfolder\tE\nfolder\tU\nfolder\tG\nfolder\tL\n";
   writeText(out + "/.plinkard-record", record);
   writeFile(out + "/A/grown.mp3", 2049);
   setTime(out + "/A/grown.mp3", 1000000000);
@@ -188,8 +192,8 @@ TEST(RecordRun, RemovesOnlyUnchangedCopiedSongs) {
                 "Removed out/E/empty.mp3\nKept out/A/moved.mp3: moved here, "
                 "it is the only copy\nKept out/link.mp3" +
                 special + "Kept out/L/far.mp3" + special +
-                "Gone already: out/gone.mp3\n"
-                "Songs of earlier fills: 3 removed, 5 kept, 0 could not be "
+                "Gone already: out/gone.mp3\nGone already: out/" + tooLong +
+                "\nSongs of earlier fills: 3 removed, 5 kept, 0 could not be "
                 "removed.\nRemoved the folder out/E\nRemoved the folder "
                 "out/G\n");
   EXPECT_EQ(run.status, 0) << run.out;
@@ -207,7 +211,8 @@ TEST(RecordRun, RemovesOnlyUnchangedCopiedSongs) {
 }
 
 // A record the run cannot use, or a playlist name that is none, stops it
-// before the scan with status 1; without a record -r says so in one line.
+// before the scan with status 1, as does another run holding the folder;
+// without a record -r says so in one line.
 TEST(RecordRun, UnusableRecordStopsTheRunBeforeTheScan) {
   const std::string removing = std::string(kDefaultFilter) +
                                "Removing the songs of earlier fills...\n",
@@ -257,6 +262,23 @@ TEST(RecordRun, UnusableRecordStopsTheRunBeforeTheScan) {
                          ", nothing to remove.\n" + scanLines(0) +
                          nothingToCopy(1));
   EXPECT_EQ(readText(dir / ".plinkard-record"), "plinkard-record 1\n");
+  // While another run holds the folder, its songs are neither removed nor
+  // dropped from the record.
+  writeFile(dir / "x.mp3", 10);
+  const std::string recorded = kHeader + lineOf(dir / "x.mp3", "x.mp3");
+  writeText(dir / ".plinkard-record", recorded);
+  const int held = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const RunResult locked =
+      runBinary({"-i", dir.path(), "-o", dir.path(), "-s", "1", "-r"});
+  close(held);
+  EXPECT_EQ(locked.out, echoLines(dir.path(), dir.path()) + kDefaultFilter +
+                            "Another run of Plinkard keeps the record " +
+                            dir / ".plinkard-record" +
+                            "; nothing was removed. Try again when it has "
+                            "ended.\n");
+  EXPECT_EQ(locked.status, 1);
+  EXPECT_EQ(readText(dir / ".plinkard-record"), recorded);
 }
 
 // A song that cannot be removed is kept in the record and makes the status

@@ -17,8 +17,9 @@
 // Nothing is reached while no folder is held (EBADF).
 namespace os {
 
-// What stands at `relative`. A missing file, or a missing folder on the
-// way, is Missing; a link or a non-folder in place of a folder is Other.
+// What stands at `relative`. A missing file, a missing folder on the way
+// or a name too long for the file system is Missing; a link or a
+// non-folder in place of a folder is Other.
 std::error_code statusBelow(const HeldFolder& folder,
                             const std::string& relative, FileStatus& status);
 
@@ -51,6 +52,12 @@ std::error_code replaceFileBelow(const HeldFolder& folder,
                                  const std::string& relative,
                                  const std::string& temporary,
                                  const std::string& text, FileStatus& written);
+
+// Locks `folder` for this process while `lock` is open, so that a second
+// run that keeps the same folder's record waits its turn: EWOULDBLOCK when
+// another process holds the lock, the system's error when the file system
+// cannot lock.
+std::error_code lockFolder(const HeldFolder& folder, Descriptor& lock);
 
 // A file below a held folder that is added to, line by line, for the whole
 // run.

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,13 +65,19 @@ FileStatus statusOf(const struct stat& st) {
   return status;
 }
 
+// Nothing stands there: no such name, or a name longer than the file
+// system holds.
+bool nothingThere(int error) {
+  return error == ENOENT || error == ENAMETOOLONG;
+}
+
 // Reaches `relative` and reads its status; a missing or blocked way is a
 // status, not an error.
 std::error_code look(const HeldFolder& held, const std::string& relative,
                      Place& place, FileStatus& status) {
   status = FileStatus();
   if (const std::error_code error = reach(held, relative, place)) {
-    if (error.value() == ENOENT) return {};
+    if (nothingThere(error.value())) return {};
     if (!blockedOnTheWay(error)) return error;
     status.kind = FileStatus::Kind::Other;
     return {};
@@ -78,7 +85,7 @@ std::error_code look(const HeldFolder& held, const std::string& relative,
   struct stat st;
   if (fstatat(place.folder, place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) !=
       0) {
-    return errno == ENOENT ? std::error_code() : lastError();
+    return nothingThere(errno) ? std::error_code() : lastError();
   }
   status = statusOf(st);
   return {};
@@ -212,6 +219,17 @@ std::error_code replaceFileBelow(const HeldFolder& folder,
       openat(place.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.valid()) return lastError();
   return fsync(opened.get()) == 0 ? std::error_code() : lastError();
+}
+
+std::error_code lockFolder(const HeldFolder& folder, Descriptor& lock) {
+  if (!folder.held()) return errorOf(EBADF);
+  // flock() wants a descriptor that was opened, not only held by its path.
+  Descriptor opened(openat(folder.descriptor().get(), ".",
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened.valid()) return lastError();
+  if (flock(opened.get(), LOCK_EX | LOCK_NB) != 0) return lastError();
+  lock = std::move(opened);
+  return {};
 }
 
 std::error_code AppendBelow::open(const HeldFolder& folder,

@@ -264,6 +264,12 @@ int FillJob::keepRecord() {
               ": the output directory could not be opened");
     return 1;
   }
+  // Another run's songs would go unrecorded (unguarded where locks fail).
+  if (record.lock(outputFolder) == std::errc::operation_would_block) {
+    printLine("Another run of Plinkard keeps the record ", shown,
+              "; nothing was removed. Try again when it has ended.");
+    return 1;
+  }
   if (bReplace) printLine("Removing the songs of earlier fills...");
   if (!readRecord(*this, shown)) return 1;
   const bool removals = bReplace && record.found();

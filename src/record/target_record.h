@@ -19,6 +19,12 @@
 // it: the playlist's path and the failures to report in the exit status.
 class TargetRecord {
  public:
+  // Keeps other runs from the record of `folder` until this one ends:
+  // EWOULDBLOCK while another run holds it.
+  std::error_code lock(const os::HeldFolder& folder) {
+    return os::lockFolder(folder, lock_);
+  }
+
   // Reads the record of `folder`: an empty one, with found() false, when
   // there is none. The errors are the system's.
   std::error_code read(const os::HeldFolder& folder, RecordFormat& format,
@@ -54,6 +60,7 @@ class TargetRecord {
  private:
   bool found_ = false;
   os::AppendBelow file_;
+  os::Descriptor lock_;
 };
 
 #endif  // PLINKARD_RECORD_TARGET_RECORD_H_
