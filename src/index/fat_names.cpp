@@ -155,6 +155,8 @@ std::string fittedName(std::string_view name, size_t maxBytes) {
 }
 
 std::string fittedPath(std::string_view path, size_t maxBytes) {
+  // No element is longer than the whole path.
+  if (path.size() <= maxBytes) return std::string(path);
   return mapElements(path, [maxBytes](std::string_view name) {
     return fittedName(name, maxBytes);
   });

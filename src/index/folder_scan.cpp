@@ -96,15 +96,15 @@ void FolderScan::enter(const std::string& text, const Level* parent,
     return;
   }
   const std::shared_ptr<Folder> folder =
-      parent != nullptr ? readAhead_.openChild(parent->content, index)
-                        : readAhead_.openInput(text);
+      parent != nullptr
+          ? readAhead_.openChild(parent->folder, parent->content, index)
+          : readAhead_.openInput(text);
   if (!open(*folder, text)) {
     readAhead_.release(*folder);
     return;
   }
   std::shared_ptr<Folder> content = readAhead_.listing(folder);
   if (!content) return;
-  readAhead_.take(*folder);
   Level level;
   level.folder = folder;
   level.content = std::move(content);
@@ -180,7 +180,7 @@ void FolderScan::step() {
   const size_t index = top.next++;
   const std::shared_ptr<Folder> content = top.content;
   ReadAhead::Entry& entry = content->entries[index];
-  entryText_.assign(top.prefix).append(entry.name);
+  entryText_.assign(top.prefix).append(content->nameOf(entry));
   if (job_.bVerbose) job_.printLine("Current item: ", entryText_);
   visit(depth, entry, index);
   entry.child.reset();
@@ -193,7 +193,7 @@ void FolderScan::visit(size_t depth, const ReadAhead::Entry& entry,
       enter(entryText_, &levels_[depth], index);
       return;
     case os::EntryKind::RegularFile:
-      if (!entry.looked) return;
+      if (!entry.wanted) return;
       if (entry.error) {
         job_.printLine();
         job_.printLine();
@@ -209,7 +209,7 @@ void FolderScan::visit(size_t depth, const ReadAhead::Entry& entry,
       return;
     case os::EntryKind::Link:
     case os::EntryKind::Unknown:
-      visitLinked(depth, entry, index);
+      visitLinked(depth, entry, index, levels_[depth].content->nameOf(entry));
       return;
     default:
       job_.printLine("WTF is this? ", entryText_);
@@ -219,7 +219,7 @@ void FolderScan::visit(size_t depth, const ReadAhead::Entry& entry,
 // The listing does not tell where a link leads (or what an entry of
 // unknown type is): its status, read through the link, does.
 void FolderScan::visitLinked(size_t depth, const ReadAhead::Entry& entry,
-                             size_t index) {
+                             size_t index, const char* name) {
   const os::EntryStatus& status = entry.status;
   if (entry.error) {
     if (meansMissing(entry.error)) {
@@ -234,7 +234,7 @@ void FolderScan::visitLinked(size_t depth, const ReadAhead::Entry& entry,
       enter(entryText_, &levels_[depth], index);
     }
   } else if (status.regularFile) {
-    if (hasExtension(job_.filters, entry.name)) accept(status, depth, true);
+    if (hasExtension(job_.filters, name)) accept(status, depth, true);
   } else {
     job_.printLine("WTF is this? ", entryText_);
   }

@@ -67,7 +67,8 @@ class FolderScan {
   // the stack when its listing is done.
   void step();
   void visit(size_t depth, const ReadAhead::Entry& entry, size_t index);
-  void visitLinked(size_t depth, const ReadAhead::Entry& entry, size_t index);
+  void visitLinked(size_t depth, const ReadAhead::Entry& entry, size_t index,
+                   const char* name);
   void accept(const os::EntryStatus& status, size_t depth, bool throughLink);
   bool onCurrentPath(const os::FileId& id) const;
   bool isNew(const os::FileId& id, const std::string& text);

@@ -2,70 +2,60 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 
 #include "os/signals.h"
 
-// Where a folder stands in depth-first order: its index in its parent's
-// listing, below the parent's position.
-// cppcheck does not see the uses in Later, through pointers.
-struct ReadAhead::Position {
-  size_t index;  // cppcheck-suppress unusedStructMember
-  size_t depth;  // cppcheck-suppress unusedStructMember
-  std::shared_ptr<const Position> up;
-};
-
-// The ids of the folders on one path, the deepest first.
-struct ReadAhead::Trail {
-  os::FileId id;
-  std::shared_ptr<const Trail> up;
-};
-
 namespace {
 
-constexpr size_t kNoChunk = static_cast<size_t>(-1);
-// Statuses read by one job: the first chunk of a folder is read by whoever
+using Clock = std::chrono::steady_clock;
+
+// Statuses read by one job: the first job of a folder is done by whoever
 // listed it, the others by any thread.
-constexpr size_t kChunk = 16;
+constexpr size_t kLook = 16;
 // Fewer while every request waits for its answer, so that a folder's songs
 // are asked about at once.
-constexpr size_t kSlowChunk = 2;
+constexpr size_t kSlowLook = 2;
 // When more than this share of the requests has to wait for its answer (a
 // round trip, a seek), every thread may work, until it drops below the
 // second: on a cold disk one read serves many requests of a folder.
 constexpr double kSlowWaits = 0.02;
 constexpr double kFastWaits = 0.002;
 constexpr unsigned kSampleEvery = 8;
-constexpr unsigned kSpins = 32;
-constexpr std::chrono::microseconds kSpin(2);
+// Requests that took longer than this each may have waited for their
+// answers: the thread's next job counts how often its requests waited.
+constexpr Clock::duration kSlowRequest = std::chrono::microseconds(50);
+// Room made for a listing before it is read: an album's songs.
+constexpr size_t kInitialEntries = 16;
 // How long the walk waits before it looks at the interrupt note again.
 constexpr std::chrono::milliseconds kWalkWait(20);
 
-// Whether the requests of the job at hand on this thread are counted, and
-// how many of them waited.
-thread_local bool sampling = false;
-thread_local uint64_t sampledWaits = 0;
+// What the requests of the job at hand on this thread cost: how long they
+// took and, when sampling, how often they waited (only the requests are
+// counted, not waits for the lock).
+struct Tally {
+  bool sampling = false;
+  bool sampleNext = false;
+  Clock::duration elapsed{};
+  uint64_t waits = 0;
+};
+thread_local Tally tally;
 
-// Counts the waits of the requests made while it lives.
-class Sample {
+// Adds the cost of the requests made while it lives to the tally.
+class Requests {
  public:
-  Sample() : before_(sampling ? os::threadWaits() : 0) {}
-  ~Sample() {
-    if (sampling) sampledWaits += os::threadWaits() - before_;
+  Requests()
+      : start_(Clock::now()), waits_(tally.sampling ? os::threadWaits() : 0) {}
+  ~Requests() {
+    tally.elapsed += Clock::now() - start_;
+    if (tally.sampling) tally.waits += os::threadWaits() - waits_;
   }
-  Sample(const Sample&) = delete;
-  Sample& operator=(const Sample&) = delete;
+  Requests(const Requests&) = delete;
+  Requests& operator=(const Requests&) = delete;
 
  private:
-  uint64_t before_;
+  Clock::time_point start_;
+  uint64_t waits_;
 };
-
-bool onTrail(const ReadAhead::Trail* trail, const os::FileId& id) {
-  for (; trail != nullptr; trail = trail->up.get()) {
-    if (trail->id == id) return true;
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -78,27 +68,9 @@ bool hasExtension(const std::vector<std::string>& extensions,
                      [&](const std::string& e) { return e == extension; });
 }
 
-// Whether `a` is to be done after `b`: later in depth-first order (a folder
-// before everything below it), or the same place queued later.
-bool ReadAhead::Later::operator()(const Job& a, const Job& b) const {
-  const Position* x = a.position.get();
-  const Position* y = b.position.get();
-  if (x == y) return a.sequence > b.sequence;
-  while (x->depth > y->depth) x = x->up.get();
-  while (y->depth > x->depth) y = y->up.get();
-  if (x == y) return a.position->depth > b.position->depth;
-  while (x->up != y->up) {
-    x = x->up.get();
-    y = y->up.get();
-  }
-  return x->index > y->index;
-}
-
 ReadAhead::ReadAhead(Settings settings) : settings_(std::move(settings)) {
   claims_.reserve(1024);
-  // The walk keeps one processor busy itself.
-  processors_ = std::min(settings_.threads, os::usableProcessors() - 1);
-  allowed_ = processors_;
+  allowed_ = std::min(settings_.threads, settings_.fastThreads);
   for (size_t i = 0; i < settings_.threads; ++i) {
     threads_.emplace_back([this] { work(); });
   }
@@ -115,7 +87,7 @@ void ReadAhead::stop() {
   for (std::thread& thread : threads_) thread.join();
   threads_.clear();
   Lock lock(mutex_);
-  queue_ = {};
+  queue_.clear();
 }
 
 bool ReadAhead::stopped() const {
@@ -125,13 +97,13 @@ bool ReadAhead::stopped() const {
 void ReadAhead::work() {
   os::keepInterruptsFromThisThread();
   Lock lock(mutex_);
+  Job job;
   while (!stopped()) {
-    if (!queue_.empty() && active_ < allowed_ && ready(queue_.top())) {
-      const Job job = queue_.top();
-      queue_.pop();
+    if (active_ < allowed_ && takeJob(job)) {
       ++active_;
       measured([&] { return runJob(job, lock); });
       --active_;
+      job = Job();
       continue;
     }
     ++idle_;
@@ -140,24 +112,48 @@ void ReadAhead::work() {
   }
 }
 
-// An open waits while as many folders as allowed are held open ahead;
-// everything else (a chunk of statuses, a job done already) can go.
-bool ReadAhead::ready(const Job& job) const {
-  return job.parent == nullptr || job.folder->open != Folder::Step::Waiting ||
-         heldAhead_ < settings_.openAhead;
+// Whether `a` is to be done after `b`: later in depth-first order, or the
+// same place queued later.
+bool ReadAhead::Later::operator()(const Job& a, const Job& b) const {
+  return a.place != b.place ? a.place > b.place : a.sequence > b.sequence;
 }
 
-// Runs `run`, which makes some requests and returns how many, and now and
-// then notes how many of them had to wait for their answer (not for the
-// lock: only the requests themselves are timed, by `Sample`).
+// Takes the job nearest the walk, dropping those done already. An open
+// waits while as many folders as allowed are held open ahead.
+bool ReadAhead::takeJob(Job& job) {
+  while (!queue_.empty()) {
+    const Job& top = queue_.front();
+    const Folder& folder = *top.folder;
+    const bool open = top.parent != nullptr;
+    const bool done = open ? folder.open != Folder::Step::Waiting
+                           : folder.nextLook == folder.entries.size();
+    if (open && !done && heldAhead_ >= settings_.openAhead) return false;
+    std::pop_heap(queue_.begin(), queue_.end(), Later());
+    if (!done) job = std::move(queue_.back());
+    queue_.pop_back();
+    if (!done) return true;
+  }
+  return false;
+}
+
+// Runs `run`, which makes some requests and returns how many. After
+// requests that took long, or now and then while every thread works, the
+// next job notes how many of its requests had to wait for their answer.
 template <typename Run>
 void ReadAhead::measured(Run run) {
-  const bool sample = !threads_.empty() && samples_++ % kSampleEvery == 0;
-  sampling = sample;
-  sampledWaits = 0;
+  if (threads_.empty()) {
+    run();
+    return;
+  }
+  tally.sampling = tally.sampleNext || (allowed_ == settings_.threads &&
+                                        samples_++ % kSampleEvery == 0);
+  tally.elapsed = {};
+  tally.waits = 0;
   const size_t requests = run();
-  sampling = false;
-  if (sample) noteWaits(sampledWaits, requests);
+  if (tally.sampling) noteWaits(tally.waits, requests);
+  tally.sampling = false;
+  tally.sampleNext =
+      tally.elapsed > kSlowRequest * static_cast<int64_t>(requests);
 }
 
 void ReadAhead::noteWaits(uint64_t waits, size_t requests) {
@@ -165,26 +161,21 @@ void ReadAhead::noteWaits(uint64_t waits, size_t requests) {
   const double share =
       static_cast<double>(waits) / static_cast<double>(requests);
   waitShare_ += (share - waitShare_) / 16;
-  const bool slow = allowed_ == settings_.threads && settings_.threads > 0;
-  const size_t allowed = waitShare_ > (slow ? kFastWaits : kSlowWaits)
-                             ? settings_.threads
-                             : processors_;
+  const size_t fast = std::min(settings_.threads, settings_.fastThreads);
+  const bool slow = allowed_ > fast;
+  const size_t allowed =
+      waitShare_ > (slow ? kFastWaits : kSlowWaits) ? settings_.threads : fast;
   if (allowed > allowed_) workReady_.notify_all();
   allowed_ = allowed;
 }
 
 // Runs the job and returns about how many requests it made.
 size_t ReadAhead::runJob(const Job& job, Lock& lock) {
-  if (job.parent == nullptr) {
-    return runChunk(job.folder, job.chunk, lock);
-  }
+  if (job.parent == nullptr) return lookNext(job.folder, lock);
   Folder& folder = *job.folder;
   Folder& parent = *job.parent;
-  if (folder.open != Folder::Step::Waiting) return 0;
-  if (parent.closed || declines(folder)) {
-    folder.open = Folder::Step::Declined;
-    return 0;
-  }
+  // The walk opens what the read-ahead declines, when it wants it.
+  if (parent.closed || declines(folder)) return 0;
   folder.open = Folder::Step::Running;
   folder.counted = true;
   ++heldAhead_;
@@ -202,176 +193,198 @@ size_t ReadAhead::runJob(const Job& job, Lock& lock) {
   return 2;
 }
 
-// What the walk would not open on the path the folder was first met by.
+// What the walk would not open on the path the folder was first met by. A
+// link to a folder listed already is left to the walk: it may lead to a
+// folder above it.
 bool ReadAhead::declines(const Folder& folder) const {
   return folder.depth >= settings_.depthLimit ||
          folder.text.size() > settings_.textLimit ||
-         (folder.viaLink && onTrail(folder.above.get(), folder.linkTarget));
+         (folder.viaLink && claims_.count(folder.linkTarget) != 0);
 }
 
-// What the walk would list on that path, unless another path lists it.
+// What the walk would list on that path, unless another path lists it (a
+// folder above it has listed it already, among others).
 bool ReadAhead::wantsListing(const Folder& folder) const {
   return !folder.openError && !folder.identifyError &&
          folder.list == Folder::Step::Waiting && !folder.sameAs &&
-         !(settings_.haveOutput && folder.id == settings_.output) &&
-         !onTrail(folder.above.get(), folder.id);
+         !(settings_.haveOutput && folder.id == settings_.output);
 }
 
 // Makes `folder` the path whose listing serves its folder, unless another
 // path has that role already (then it serves `folder` too). The walk lists
 // a folder whose listing went already; the read-ahead does not.
 bool ReadAhead::claim(const Shared& folder, bool forWalk) {
-  const auto found = claims_.find(folder->id);
-  if (found != claims_.end()) {
-    const Shared other = found->second.lock();
-    if (other && other != folder) {
-      folder->sameAs = other;
-      return false;
-    }
-    if (!other && !forWalk) return false;
+  const auto [found, added] = claims_.try_emplace(folder->id, folder);
+  if (added) return true;
+  if (found->second && found->second != folder) {
+    folder->sameAs = found->second;
+    return false;
   }
-  claims_[folder->id] = folder;
+  if (!found->second && !forWalk) return false;
+  found->second = folder;
   return true;
 }
 
+// Lists the folder and reads the first of its statuses; the others, and
+// the subfolders' opens, are queued.
 size_t ReadAhead::listNow(const Shared& folder, Lock& lock) {
-  folder->list = Folder::Step::Running;
-  const size_t perChunk = allowed_ == settings_.threads ? kSlowChunk : kChunk;
+  Folder& f = *folder;
+  f.list = Folder::Step::Running;
+  f.perLook = allowed_ == settings_.threads ? kSlowLook : kLook;
+  ++f.busy;
   lock.unlock();
-  const bool listed = readListing(*folder, perChunk);
+  size_t wanted = 0;
+  const bool listed = readListing(f, wanted);
   lock.lock();
+  --f.busy;
   if (!listed) return 1;
-  folder->planned = true;
-  folder->chunksLeft = folder->chunks.size();
-  for (const Entry& entry : folder->entries) {
-    if (entry.child) queue(entry.child, folder, kNoChunk);
+  f.listed = true;
+  for (const Entry& entry : f.entries) {
+    if (entry.child) queue(entry.child, folder);
   }
-  for (size_t chunk = 1; chunk < folder->chunks.size(); ++chunk) {
-    queue(folder, nullptr, chunk);
+  for (size_t more = f.perLook; more < wanted; more += f.perLook) {
+    queue(folder, nullptr);
   }
-  if (folder->chunks.empty()) {
-    folder->list = Folder::Step::Done;
-    wakeWalk();
-    return 2;
-  }
-  return 2 + runChunk(folder, 0, lock);
+  finishLooks(f);
+  return 2 + lookNext(folder, lock);
 }
 
-size_t ReadAhead::runChunk(const Shared& folder, size_t chunk, Lock& lock) {
-  Folder::Chunk& part = folder->chunks[chunk];
-  if (part.step != Folder::Step::Waiting) return 0;
-  part.step = Folder::Step::Running;
-  ++folder->busy;
+// Reads the statuses of the next few wanted entries of a listed folder.
+// The job that reads the last of them closes a folder that leads to no
+// other: nothing needs it any more, and the system frees what it keeps
+// for the listing fastest on the thread that read it, right away.
+size_t ReadAhead::lookNext(const Shared& folder, Lock& lock) {
+  Folder& f = *folder;
+  const size_t begin = f.nextLook;
+  size_t end = begin;
+  size_t count = 0;
+  for (; end < f.entries.size() && count < f.perLook; ++end) {
+    count += f.entries[end].wanted ? 1 : 0;
+  }
+  while (end < f.entries.size() && !f.entries[end].wanted) ++end;
+  if (count == 0) return 0;
+  f.nextLook = end;
+  ++f.looking;
+  ++f.busy;
+  const bool last = end == f.entries.size() && f.looking == 1;
+  const bool leaf = f.children == 0;
   lock.unlock();
-  const std::vector<Shared> children = lookAtChunk(*folder, chunk);
+  const size_t linked = lookAt(f, begin, end);
+  if (last && leaf && linked == 0) f.reader = os::FolderReader();
   lock.lock();
-  --folder->busy;
-  folder->chunks[chunk].step = Folder::Step::Done;
-  for (const Shared& child : children) queue(child, folder, kNoChunk);
-  if (--folder->chunksLeft == 0) folder->list = Folder::Step::Done;
+  --f.busy;
+  --f.looking;
+  f.children += linked;
+  for (size_t i = begin; linked > 0 && i < end; ++i) {
+    if (f.entries[i].child) queue(f.entries[i].child, folder);
+  }
+  finishLooks(f);
+  return count;
+}
+
+void ReadAhead::finishLooks(Folder& folder) {
+  if (folder.nextLook < folder.entries.size() || folder.looking > 0) {
+    if (folder.closed && folder.busy == 0) wakeWalk();
+    return;
+  }
+  folder.list = Folder::Step::Done;
   wakeWalk();
-  return part.end - part.begin;
 }
 
 void ReadAhead::openFolder(Folder& folder, const Folder* parent) {
-  const Sample sample;
+  const Requests requests;
   folder.openError = parent != nullptr
                          ? folder.reader.openEntry(parent->reader, folder.name)
-                         : folder.reader.open(folder.name);
-  if (folder.openError) return;
-  folder.identifyError = folder.reader.identify(folder.id);
-  if (!folder.identifyError) {
-    folder.trail = std::make_shared<Trail>(Trail{folder.id, folder.above});
-  }
+                         : folder.reader.open(folder.text);
+  if (!folder.openError) folder.identifyError = folder.reader.identify(folder.id);
 }
 
-// Lists the folder, then plans its statuses in chunks and makes a child for
-// each subfolder. False when it stopped for an interrupt.
-bool ReadAhead::readListing(Folder& folder, size_t perChunk) {
+// Lists the folder, marks the entries whose status is to be read (counted
+// in `wanted`) and makes a child for each subfolder. False when it stopped
+// for an interrupt.
+bool ReadAhead::readListing(Folder& folder, size_t& wanted) {
   const char* name = nullptr;
   os::EntryKind kind = os::EntryKind::Other;
+  folder.entries.reserve(kInitialEntries);
+  folder.names.reserve(kInitialEntries * 16);
   {
-    const Sample sample;
+    const Requests requests;
     while (folder.reader.next(name, kind, folder.listError)) {
-      folder.entries.emplace_back();
-      folder.entries.back().kind = kind;
+      Entry& entry = folder.entries.emplace_back();
+      entry.name = folder.names.size();
+      entry.kind = kind;
       folder.names.append(name).push_back('\0');
       if (folder.entries.size() % 1024 == 0 && stopped()) return false;
     }
   }
-  // The names stay where they are from now on.
-  const char* next = folder.names.data();
-  for (Entry& entry : folder.entries) {
-    entry.name = next;
-    next += std::strlen(next) + 1;
-  }
   if (settings_.afterListing) settings_.afterListing(folder.text);
-  size_t inChunk = 0;
-  for (size_t i = 0; i < folder.entries.size(); ++i) {
+  folder.nextLook = folder.entries.size();
+  for (size_t i = folder.entries.size(); i-- > 0;) {
     Entry& entry = folder.entries[i];
     if (entry.kind == os::EntryKind::Directory) {
-      entry.child = makeChild(folder, i);
-    } else if (needsStatus(entry)) {
-      if (inChunk == 0) folder.chunks.push_back({i, i, Folder::Step::Waiting});
-      folder.chunks.back().end = i + 1;
-      inChunk = (inChunk + 1) % perChunk;
+      makeChild(folder, i);
+      ++folder.children;
+    } else if (needsStatus(entry, folder.nameOf(entry))) {
+      entry.wanted = true;
+      folder.nextLook = i;
+      ++wanted;
     }
   }
   return true;
 }
 
-bool ReadAhead::needsStatus(const Entry& entry) const {
+bool ReadAhead::needsStatus(const Entry& entry, const char* name) const {
   return entry.kind == os::EntryKind::Link ||
          entry.kind == os::EntryKind::Unknown ||
          (entry.kind == os::EntryKind::RegularFile &&
-          hasExtension(settings_.filters, entry.name));
+          hasExtension(settings_.filters, name));
 }
 
-// Reads the statuses of one chunk: a song's own, a link's or an unknown
-// entry's through the link. Returns a child for each that is a folder.
-std::vector<ReadAhead::Shared> ReadAhead::lookAtChunk(Folder& folder,
-                                                      size_t chunk) {
-  const Sample sample;
-  std::vector<Shared> children;
-  const size_t end = folder.chunks[chunk].end;
-  for (size_t i = folder.chunks[chunk].begin; i < end; ++i) {
+// Reads the statuses of the wanted entries from `begin` to `end`: a song's
+// own, a link's or an unknown entry's through the link. Makes a child for
+// each that is a folder, and returns how many.
+size_t ReadAhead::lookAt(Folder& folder, size_t begin, size_t end) {
+  const Requests requests;
+  size_t children = 0;
+  for (size_t i = begin; i < end; ++i) {
     Entry& entry = folder.entries[i];
-    if (!needsStatus(entry)) continue;
+    if (!entry.wanted) continue;
     const bool follow = entry.kind != os::EntryKind::RegularFile;
-    entry.error = folder.reader.statusOf(entry.name, follow, entry.status);
-    entry.looked = true;
+    entry.error =
+        folder.reader.statusOf(folder.nameOf(entry), follow, entry.status);
     if (follow && !entry.error && entry.status.directory) {
-      entry.child = makeChild(folder, i);
-      children.push_back(entry.child);
+      makeChild(folder, i);
+      ++children;
     }
   }
   return children;
 }
 
-ReadAhead::Shared ReadAhead::makeChild(const Folder& parent, size_t index) {
-  const Entry& entry = parent.entries[index];
-  // Not make_shared: a claim's weak pointer would keep the whole folder's
-  // memory to the end of the run, not just the count.
-  Shared child(new Folder);
-  child->name = entry.name;
+// The child's place: the parent's places split evenly among its entries,
+// in order; where they run out, children share one and go in the order
+// they were queued.
+void ReadAhead::makeChild(Folder& parent, size_t index) {
+  Entry& entry = parent.entries[index];
+  auto child = std::make_shared<Folder>();
+  child->name = parent.nameOf(entry);
   child->text = parent.text;
   if (child->text.back() != '/') child->text += '/';
-  child->text += entry.name;
+  child->text += child->name;
   child->depth = parent.depth + 1;
   child->viaLink = entry.kind != os::EntryKind::Directory;
   child->linkTarget = entry.status.id;
-  child->above = parent.trail;
-  child->position = std::make_shared<Position>(
-      Position{index, parent.position->depth + 1, parent.position});
-  return child;
+  const uint64_t step = parent.span / parent.entries.size();
+  child->place = parent.place + 1 + index * step;
+  child->span = step > 0 ? step - 1 : 0;
+  entry.child = std::move(child);
 }
 
-void ReadAhead::queue(const Shared& folder, const Shared& parent,
-                      size_t chunk) {
+void ReadAhead::queue(const Shared& folder, const Shared& parent) {
   // With no thread allowed to work, the walk does each job when it gets
   // there, and a queue would only keep what it did.
   if (allowed_ == 0 || stopping_) return;
-  queue_.push(Job{folder->position, sequence_++, folder, parent, chunk});
+  queue_.push_back(Job{folder->place, sequence_++, folder, parent});
+  std::push_heap(queue_.begin(), queue_.end(), Later());
   wakeWorker();
 }
 
@@ -392,24 +405,12 @@ void ReadAhead::wakeWalk() {
   if (walkWaits_) walkReady_.notify_one();
 }
 
-void ReadAhead::waitForWorkers(Lock& lock) {
-  // While answers come from memory, the walk does a job itself rather
-  // than wait for the one it needs.
-  if (allowed_ < settings_.threads && !queue_.empty() && ready(queue_.top())) {
-    const Job job = queue_.top();
-    queue_.pop();
+// While answers come from memory, the walk does a job itself rather than
+// wait for the one it needs.
+void ReadAhead::helpOrWait(Lock& lock) {
+  Job job;
+  if (allowed_ < settings_.threads && takeJob(job)) {
     measured([&] { return runJob(job, lock); });
-    return;
-  }
-  // Most jobs take a few microseconds while answers come from memory:
-  // look again for a while before sleeping, which costs two switches and
-  // on a busy machine the rest of a time slice.
-  if (spins_++ % kSpins != kSpins - 1) {
-    lock.unlock();
-    const auto until = std::chrono::steady_clock::now() + kSpin;
-    while (std::chrono::steady_clock::now() < until) {
-    }
-    lock.lock();
     return;
   }
   walkWaits_ = true;
@@ -419,26 +420,31 @@ void ReadAhead::waitForWorkers(Lock& lock) {
 
 std::shared_ptr<ReadAhead::Folder> ReadAhead::openInput(
     const std::string& text) {
-  Shared folder(new Folder);
-  folder->name = text;
+  Shared folder = std::make_shared<Folder>();
   folder->text = text;
-  folder->position =
-      std::make_shared<Position>(Position{inputs_++, 0, nullptr});
-  openFolder(*folder, nullptr);
+  folder->span = UINT64_MAX / 2;
+  Lock lock(mutex_);
+  measured([&] {
+    lock.unlock();
+    openFolder(*folder, nullptr);
+    lock.lock();
+    return size_t{2};
+  });
   folder->open = Folder::Step::Done;
   return folder;
 }
 
-std::shared_ptr<ReadAhead::Folder> ReadAhead::openChild(const Shared& content,
+std::shared_ptr<ReadAhead::Folder> ReadAhead::openChild(const Shared& folder,
+                                                        const Shared& content,
                                                         size_t index) {
   Lock lock(mutex_);
   Shared child = content->entries[index].child;
-  while (child->open == Folder::Step::Running) waitForWorkers(lock);
-  if (child->open != Folder::Step::Done) {
+  while (child->open == Folder::Step::Running) helpOrWait(lock);
+  if (child->open == Folder::Step::Waiting) {
     child->open = Folder::Step::Running;
     measured([&] {
       lock.unlock();
-      openFolder(*child, content.get());
+      openFolder(*child, folder.get());
       lock.lock();
       return size_t{2};
     });
@@ -456,31 +462,27 @@ std::shared_ptr<ReadAhead::Folder> ReadAhead::listing(const Shared& folder) {
   Shared served = folder->sameAs ? folder->sameAs : folder;
   while (served->list != Folder::Step::Done) {
     if (os::interruptSignal() != 0) return nullptr;
-    size_t waiting = kNoChunk;
-    for (size_t c = 0; served->planned && c < served->chunks.size(); ++c) {
-      if (served->chunks[c].step != Folder::Step::Waiting) continue;
-      waiting = c;
-      break;
-    }
-    if (waiting != kNoChunk) {
-      measured([&] { return runChunk(served, waiting, lock); });
+    if (served->listed && served->nextLook < served->entries.size()) {
+      measured([&] { return lookNext(served, lock); });
     } else {
-      waitForWorkers(lock);
+      helpOrWait(lock);
     }
   }
+  uncount(*folder);
   return served;
-}
-
-void ReadAhead::take(Folder& folder) {
-  Lock lock(mutex_);
-  uncount(folder);
 }
 
 void ReadAhead::release(Folder& folder) {
   Lock lock(mutex_);
   folder.closed = true;
-  while (folder.busy > 0) waitForWorkers(lock);
+  while (folder.busy > 0) helpOrWait(lock);
   uncount(folder);
+  if (folder.list != Folder::Step::Waiting) {
+    const auto found = claims_.find(folder.id);
+    if (found != claims_.end() && found->second.get() == &folder) {
+      found->second.reset();
+    }
+  }
   lock.unlock();
   folder.reader = os::FolderReader();
 }

@@ -1,14 +1,12 @@
 #ifndef PLINKARD_INDEX_READ_AHEAD_H_
 #define PLINKARD_INDEX_READ_AHEAD_H_
 
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <queue>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -48,6 +46,11 @@ class ReadAhead {
     // 0: no thread; each request is made when the walk asks for its
     // answer, on the walk's thread, one at a time.
     size_t threads = kThreads;
+    // How many of them work while answers come from memory: as many as
+    // there are processors besides the walk's (more would only take turns
+    // on them). All of them work while answers wait for a round trip or a
+    // seek.
+    size_t fastThreads = os::usableProcessors() - 1;
     size_t openAhead = 0;   // folders held open that the walk has not taken
     size_t depthLimit = 0;  // a folder this many levels down is not opened
     size_t textLimit = 0;   // nor one whose path is longer than this
@@ -61,14 +64,12 @@ class ReadAhead {
   };
 
   struct Folder;
-  struct Position;
-  struct Trail;
 
   // One entry of a listing, with what was asked about it.
   struct Entry {
-    const char* name = nullptr;  // in its folder's `names`
+    size_t name = 0;  // where its name starts in its folder's `names`
     os::EntryKind kind = os::EntryKind::Other;
-    bool looked = false;  // `status` or `error` holds its status
+    bool wanted = false;  // its status is read: `status` or `error` holds it
     std::error_code error;
     os::EntryStatus status;
     // For a subfolder or a link that leads to a folder; the walk drops it
@@ -78,15 +79,13 @@ class ReadAhead {
 
   // A folder as one entry (or an input folder) leads to it.
   struct Folder {
-    std::string name;  // in its parent; the whole text for an input folder
-    std::string text;  // its path as first met
-    size_t depth = 0;  // levels above it on that path
+    const char* name = nullptr;  // in its parent's `names`
+    std::string text;            // its path as first met
+    size_t depth = 0;            // levels above it on that path
     bool viaLink = false;
-    os::FileId linkTarget;               // where the link led, when viaLink
-    std::shared_ptr<const Trail> above;  // the folders above it on that path
-    std::shared_ptr<const Position> position;
+    os::FileId linkTarget;  // where the link led, when viaLink
 
-    // The open, final once opened() holds.
+    // The open, final once opened.
     os::FolderReader reader;
     std::error_code openError;
     std::error_code identifyError;
@@ -97,23 +96,28 @@ class ReadAhead {
     std::string names;  // every entry's, each ended by a '\0'
     std::error_code listError;
 
+    const char* nameOf(const Entry& entry) const {
+      return names.data() + entry.name;
+    }
+
    private:
     friend class ReadAhead;
-    enum class Step { Waiting, Running, Done, Declined };
+    enum class Step : uint8_t { Waiting, Running, Done };
     Step open = Step::Waiting;
-    Step list = Step::Waiting;
-    struct Chunk {
-      size_t begin, end;
-      Step step;
-    };
-    std::vector<Chunk> chunks;  // of the entries whose status is read
-    bool planned = false;       // `chunks` is complete
-    size_t chunksLeft = 0;
-    std::shared_ptr<Folder> sameAs;      // the path whose listing serves it
-    std::shared_ptr<const Trail> trail;  // `above` and itself
-    size_t busy = 0;       // requests in flight below its descriptor
-    bool counted = false;  // its descriptor counts as read ahead
+    Step list = Step::Waiting;  // Running until every status is read
+    bool listed = false;        // `entries` is complete
+    bool counted = false;       // its descriptor counts as read ahead
     bool closed = false;
+    // Its place in depth-first order, and how many places after it belong
+    // to the folders below it: a cheap order for the jobs.
+    uint64_t place = 0;
+    uint64_t span = 0;
+    size_t nextLook = 0;  // the first wanted entry no thread has begun on
+    size_t perLook = 0;   // statuses read by one job
+    size_t looking = 0;   // jobs reading its statuses
+    size_t children = 0;  // entries that lead to a folder
+    size_t busy = 0;      // requests in flight below its descriptor
+    std::shared_ptr<Folder> sameAs;  // the path whose listing serves it
   };
 
   explicit ReadAhead(Settings settings);
@@ -125,36 +129,35 @@ class ReadAhead {
   std::shared_ptr<Folder> openInput(const std::string& text);
   // The folder that entry `index` of `content` leads to, opened: waits for
   // the open, or makes it when it was not started.
-  std::shared_ptr<Folder> openChild(const std::shared_ptr<Folder>& content,
+  // The walk opens it relative to `folder`, whose listing is `content`.
+  std::shared_ptr<Folder> openChild(const std::shared_ptr<Folder>& folder,
+                                    const std::shared_ptr<Folder>& content,
                                     size_t index);
   // The folder whose listing serves `folder`, complete with every status:
-  // `folder` itself or another path to it. Null when an interrupt came
-  // first.
+  // `folder` itself or another path to it. The walk holds `folder` from
+  // then on. Null when an interrupt came first.
   std::shared_ptr<Folder> listing(const std::shared_ptr<Folder>& folder);
-  // The walk holds `folder` from now on.
-  void take(Folder& folder);
   // The walk is done with `folder`: its descriptor is closed.
   void release(Folder& folder);
   // Stops and joins the threads; requests in flight finish first.
   void stop();
 
  private:
+  // An open (with the listing that follows), or statuses of a listing.
   struct Job {
-    std::shared_ptr<const Position> position;
+    uint64_t place;
     uint64_t sequence;
     std::shared_ptr<Folder> folder;
     std::shared_ptr<Folder> parent;  // for an open
-    size_t chunk;                    // for a chunk of statuses
   };
   struct Later {
     bool operator()(const Job& a, const Job& b) const;
   };
+  using Shared = std::shared_ptr<Folder>;
   using Lock = std::unique_lock<std::mutex>;
 
-  using Shared = std::shared_ptr<Folder>;
-
   void work();
-  bool ready(const Job& job) const;
+  bool takeJob(Job& job);
   size_t runJob(const Job& job, Lock& lock);
   template <typename Run>
   void measured(Run run);
@@ -163,15 +166,16 @@ class ReadAhead {
   bool wantsListing(const Folder& folder) const;
   bool claim(const Shared& folder, bool forWalk);
   size_t listNow(const Shared& folder, Lock& lock);
-  size_t runChunk(const Shared& folder, size_t chunk, Lock& lock);
+  size_t lookNext(const Shared& folder, Lock& lock);
   void openFolder(Folder& folder, const Folder* parent);
-  bool readListing(Folder& folder, size_t perChunk);
-  bool needsStatus(const Entry& entry) const;
-  std::vector<Shared> lookAtChunk(Folder& folder, size_t chunk);
-  Shared makeChild(const Folder& parent, size_t index);
-  void queue(const Shared& folder, const Shared& parent, size_t chunk);
+  bool readListing(Folder& folder, size_t& wanted);
+  bool needsStatus(const Entry& entry, const char* name) const;
+  size_t lookAt(Folder& folder, size_t begin, size_t end);
+  void makeChild(Folder& parent, size_t index);
+  void queue(const Shared& folder, const Shared& parent);
+  void finishLooks(Folder& folder);
   void uncount(Folder& folder);
-  void waitForWorkers(Lock& lock);
+  void helpOrWait(Lock& lock);
   void wakeWorker();
   void wakeWalk();
   bool stopped() const;
@@ -180,24 +184,20 @@ class ReadAhead {
   std::mutex mutex_;
   std::condition_variable workReady_;
   std::condition_variable walkReady_;
-  std::priority_queue<Job, std::vector<Job>, Later> queue_;
+  std::vector<Job> queue_;  // a heap, the job nearest the walk on top
   uint64_t sequence_ = 0;
   size_t idle_ = 0;
-  // Threads at work, and how many may be: as many as there are processors
-  // while answers come at once (more would only take turns on them), all
-  // of them while answers take a round trip or a seek.
+  // Threads at work, and how many may be.
   size_t active_ = 0;
-  size_t allowed_ = 1;
-  size_t processors_ = 1;
+  size_t allowed_ = 0;
   double waitShare_ = 0;  // of the requests that waited, a running average
-  unsigned spins_ = 0;
   unsigned samples_ = 0;
   bool walkWaits_ = false;
   bool stopping_ = false;
   size_t heldAhead_ = 0;
-  uint32_t inputs_ = 0;
-  // Which path's listing serves each folder listed so far.
-  std::unordered_map<os::FileId, std::weak_ptr<Folder>, os::FileIdHash> claims_;
+  // Which path's listing serves each folder listed so far; none once the
+  // walk is done with it.
+  std::unordered_map<os::FileId, Shared, os::FileIdHash> claims_;
   std::vector<std::thread> threads_;
 };
 

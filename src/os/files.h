@@ -68,8 +68,7 @@ class FolderReader {
   // `parent` when that is given (links followed). ENOENT when nothing is
   // there, ENOTDIR when it is not a folder.
   std::error_code open(const std::string& path);
-  std::error_code openEntry(const FolderReader& parent,
-                            const std::string& name);
+  std::error_code openEntry(const FolderReader& parent, const char* name);
 
   // The id of the open folder.
   std::error_code identify(FileId& id) const;

@@ -40,12 +40,12 @@ EntryKind kindOf(unsigned char type) {
 // Opens `name` relative to `parent` as a folder to list. A non-folder on
 // the way reads as ENOTDIR too; that is told apart by whether anything is
 // there at all.
-std::error_code openFolder(int parent, const std::string& name, int& fd) {
-  fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+std::error_code openFolder(int parent, const char* name, int& fd) {
+  fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) return {};
   const std::error_code error = lastError();
   struct stat st;
-  if (error.value() == ENOTDIR && fstatat(parent, name.c_str(), &st, 0) != 0) {
+  if (error.value() == ENOTDIR && fstatat(parent, name, &st, 0) != 0) {
     return std::error_code(ENOENT, std::generic_category());
   }
   return error;
@@ -150,11 +150,11 @@ FolderReader& FolderReader::operator=(FolderReader&& other) noexcept = default;
 
 std::error_code FolderReader::open(const std::string& path) {
   FolderReader none;
-  return openEntry(none, path);
+  return openEntry(none, path.c_str());
 }
 
 std::error_code FolderReader::openEntry(const FolderReader& parent,
-                                        const std::string& name) {
+                                        const char* name) {
   const int at = parent.stream_ ? dirfd(parent.stream_->dir) : AT_FDCWD;
   int fd = -1;
   if (const std::error_code error = openFolder(at, name, fd)) return error;
