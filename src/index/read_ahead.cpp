@@ -296,7 +296,8 @@ void ReadAhead::openFolder(Folder& folder, const Folder* parent) {
   folder.openError = parent != nullptr
                          ? folder.reader.openEntry(parent->reader, folder.name)
                          : folder.reader.open(folder.text);
-  if (!folder.openError) folder.identifyError = folder.reader.identify(folder.id);
+  if (!folder.openError)
+    folder.identifyError = folder.reader.identify(folder.id);
 }
 
 // Lists the folder, marks the entries whose status is to be read (counted
