@@ -114,6 +114,13 @@ void reserveOwnEntries(const FillJob& job, FolderTable& folders,
       playlist.substr(0, slash + 1) + ".plinkard-playlist.9999999.tmp");
 }
 
+// The record's last unit, and the playlist's: it is written anew beside the
+// one it replaces, so its units and a unit for the entries of both names.
+void reserveRecord(const std::string& playlist, SpaceCosts& costs) {
+  costs.reserved += costs.unit;
+  if (!playlist.empty()) costs.reserved += 2 * costs.unit + 8;
+}
+
 }  // namespace
 
 SpaceCosts spaceCostsOf(const FillJob& job) {
@@ -126,12 +133,7 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
       job.outputFolder.onSameVolume(absoluteForm(job.usedListPath));
   if (listHere) costs.reserved = costs.unit;
   const std::string& playlist = job.record.playlistPath;
-  if (job.bFillAll && job.keepsRecord()) {
-    costs.reserved += costs.unit;
-    // The playlist is written anew beside the one it replaces: its units,
-    // and a unit for the entries of both names.
-    if (!playlist.empty()) costs.reserved += 2 * costs.unit + 8;
-  }
+  if (job.bFillAll && job.keepsRecord()) reserveRecord(playlist, costs);
   FolderTable folders(job, costs);
   if (job.targetVolume.folderEntryBytes != 0) {
     reserveOwnEntries(job, folders, costs);
