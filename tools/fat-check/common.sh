@@ -222,9 +222,15 @@ EOF
   fat_say "booting $FAT_KERNEL ($FAT_ACCEL, timeout ${FAT_CHECK_TIMEOUT:-900} s)"
   t0=$(fat_now)
   set +e
+  # One processor for each of the host's, up to two: the guest runs that
+  # many scenarios at once (software emulation too, one thread each).
+  cpus=${FAT_CHECK_CPUS:-$(nproc)}
+  [ -n "${FAT_CHECK_CPUS:-}" ] || [ "$cpus" -le 2 ] || cpus=2
+  accel=$FAT_ACCEL
+  [ "$accel" = tcg ] && accel=tcg,thread=multi
   timeout -k 10 "${FAT_CHECK_TIMEOUT:-900}" qemu-system-x86_64 \
-    -accel "$FAT_ACCEL" -M q35 -smp "${FAT_CHECK_CPUS:-1}" \
-    -m "${FAT_CHECK_MEMORY:-1024}" \
+    -accel "$accel" -M q35 -smp "$cpus" \
+    -m "${FAT_CHECK_MEMORY:-$((cpus * 1024))}" \
     -nodefaults -no-user-config -display none -no-reboot -monitor none \
     -serial "file:$FAT_SCRATCH/console.log" \
     -kernel "$FAT_KERNEL" -initrd "$FAT_SCRATCH/initramfs.cpio.gz" \
