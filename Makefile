@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := cmake g++ make libboost-filesystem-dev libboost-regex-dev \
             libgtest-dev
 
-.PHONY: all deps configure build test demo bench bench-build fuzz fuzz-build \
+.PHONY: all deps configure build test demo bench bench-deps bench-build fuzz fuzz-deps fuzz-build \
         clean FORCE
 
 all: build
@@ -77,8 +77,10 @@ bench: bench-build
 
 # The program and the benchmark tools, built but not run; libfuse 3 for the
 # delaying file system is installed like the other packages.
-bench-build: deps
+bench-deps: deps
 	@$(MAKE) --no-print-directory deps PACKAGES="pkg-config libfuse3-dev fuse3"
+
+bench-build: bench-deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
 	cmake --build $(BENCH_BUILD) -j $(JOBS) --target plinkard
 	cmake -S bench -B $(BENCH_BUILD)/bench -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
@@ -91,9 +93,11 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_CXX ?= clang++-14
 FUZZ_TARGETS := used_list options
-fuzz-build:
+fuzz-deps:
 	@$(MAKE) --no-print-directory deps PACKAGES="cmake make clang-14 \
 	  libclang-rt-14-dev libboost-filesystem-dev libboost-regex-dev"
+
+fuzz-build: fuzz-deps
 	CXX=$(FUZZ_CXX) cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
