@@ -17,7 +17,7 @@ interrupted_move() {
   list=$2
   shift 2
   rm -rf "$FAT_LIBRARY"/* kept
-  make_songs "$FAT_LIBRARY" 400 60 120
+  make_songs "$FAT_LIBRARY" 200 60 120
   cp -R "$FAT_LIBRARY" kept || fail "cannot keep a copy of the library"
   "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 60 -m -l "$list" \
     > "$run.out" 2>&1 &
@@ -38,7 +38,7 @@ check_songs() {
   mount -t "$FAT_FS" -o "$FAT_MOUNT_OPTIONS" "$FAT_LOOP" again || fail "cannot mount the card again"
   on_card=$(count_files again)
   left=$(count_files "$FAT_LIBRARY")
-  [ "$((on_card + left))" = 400 ] || fail "$1: $on_card songs on the card and $left in the library"
+  [ "$((on_card + left))" = 200 ] || fail "$1: $on_card songs on the card and $left in the library"
   if [ -n "${2:-}" ]; then
     [ "$(wc -l < "$2")" = "$on_card" ] || fail "$1: the list does not name the $on_card songs"
   fi
