@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "index/folder_scan.h"
+#include "index/id_table.h"
 #include "job_test_helpers.h"
 #include "os/signals.h"
 #include "os/signals_for_tests.h"
@@ -214,4 +215,33 @@ TEST(ScanSameness, AnInterruptStopsTheScanBetweenTwoEntries) {
         << "after " << listings << " listings:\n"
         << index;
   }
+}
+
+// The tables that tell the walk which folders and files it met already:
+// ids that crowd one stretch of the table (the same inode on many devices,
+// inodes a stretch apart) are all kept through its growth, each with its
+// own value, and no id is found that was not added.
+TEST(ScanSameness, IdTableKeepsEveryIdThroughGrowth) {
+  IdTable<uint64_t> table;
+  std::vector<os::FileId> ids;
+  for (uint64_t i = 0; i < 3000; ++i) {
+    ids.push_back({7, i});                // consecutive inodes
+    ids.push_back({i + 100, 12345});      // one inode on many devices
+    ids.push_back({7, (i + 4096) << 8});  // a stretch apart
+  }
+  for (size_t i = 0; i < ids.size(); ++i) {
+    const auto [value, added] = table.insert(ids[i]);
+    ASSERT_TRUE(added) << "id " << i;
+    *value = i;
+  }
+  EXPECT_EQ(ids.size(), table.size());
+  for (size_t i = 0; i < ids.size(); ++i) {
+    const uint64_t* value = table.find(ids[i]);
+    ASSERT_NE(nullptr, value) << "id " << i;
+    EXPECT_EQ(i, *value) << "id " << i;
+    EXPECT_FALSE(table.insert(ids[i]).second) << "id " << i;
+  }
+  EXPECT_FALSE(table.contains({8, 0}));
+  EXPECT_FALSE(table.contains({7, 3000}));
+  EXPECT_EQ(ids.size(), table.size());
 }

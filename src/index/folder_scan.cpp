@@ -153,7 +153,7 @@ bool FolderScan::isNew(const os::FileId& id, const std::string& text) {
 bool FolderScan::isNewFile(const os::EntryStatus& status, bool throughLink) {
   if (!trackingFiles_ && (throughLink || status.links > 1)) {
     trackingFiles_ = true;
-    seenFiles_.insert(songIds_.begin(), songIds_.end());
+    for (const os::FileId& id : songIds_) seenFiles_.insert(id);
     songIds_ = {};
   }
   if (!trackingFiles_) {

@@ -6,9 +6,9 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "index/id_table.h"
 #include "index/read_ahead.h"
 #include "os/file_id.h"
 #include "os/files.h"
@@ -85,13 +85,13 @@ class FolderScan {
   std::string deepBase_;   // cut off every deeper path
   std::string entryText_;  // the absolute text of the entry at hand
 
-  std::unordered_set<os::FileId, os::FileIdHash> folders_;  // listed ones
+  IdTable<bool> folders_;  // listed ones
   // The ids of the songs indexed so far. A file can come again only through
   // a link or as one of several hard links; until the first such file they
   // are only collected, then they go into a set that every later file is
   // looked up in.
   std::vector<os::FileId> songIds_;
-  std::unordered_set<os::FileId, os::FileIdHash> seenFiles_;
+  IdTable<bool> seenFiles_;
   bool trackingFiles_ = false;
 };
 

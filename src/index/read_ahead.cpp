@@ -69,7 +69,6 @@ bool hasExtension(const std::vector<std::string>& extensions,
 }
 
 ReadAhead::ReadAhead(Settings settings) : settings_(std::move(settings)) {
-  claims_.reserve(1024);
   allowed_ = std::min(settings_.threads, settings_.fastThreads);
   for (size_t i = 0; i < settings_.threads; ++i) {
     threads_.emplace_back([this] { work(); });
@@ -199,7 +198,7 @@ size_t ReadAhead::runJob(const Job& job, Lock& lock) {
 bool ReadAhead::declines(const Folder& folder) const {
   return folder.depth >= settings_.depthLimit ||
          folder.text.size() > settings_.textLimit ||
-         (folder.viaLink && claims_.count(folder.linkTarget) != 0);
+         (folder.viaLink && claims_.contains(folder.linkTarget));
 }
 
 // What the walk would list on that path, unless another path lists it (a
@@ -214,14 +213,17 @@ bool ReadAhead::wantsListing(const Folder& folder) const {
 // path has that role already (then it serves `folder` too). The walk lists
 // a folder whose listing went already; the read-ahead does not.
 bool ReadAhead::claim(const Shared& folder, bool forWalk) {
-  const auto [found, added] = claims_.try_emplace(folder->id, folder);
-  if (added) return true;
-  if (found->second && found->second != folder) {
-    folder->sameAs = found->second;
+  const auto [claimed, added] = claims_.insert(folder->id);
+  if (added) {
+    *claimed = folder;
+    return true;
+  }
+  if (*claimed && *claimed != folder) {
+    folder->sameAs = *claimed;
     return false;
   }
-  if (!found->second && !forWalk) return false;
-  found->second = folder;
+  if (!*claimed && !forWalk) return false;
+  *claimed = folder;
   return true;
 }
 
@@ -479,10 +481,8 @@ void ReadAhead::release(Folder& folder) {
   while (folder.busy > 0) helpOrWait(lock);
   uncount(folder);
   if (folder.list != Folder::Step::Waiting) {
-    const auto found = claims_.find(folder.id);
-    if (found != claims_.end() && found->second.get() == &folder) {
-      found->second.reset();
-    }
+    Shared* claimed = claims_.find(folder.id);
+    if (claimed != nullptr && claimed->get() == &folder) claimed->reset();
   }
   lock.unlock();
   folder.reader = os::FolderReader();

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
+#include "index/id_table.h"
 #include "os/file_id.h"
 #include "os/files.h"
 
@@ -197,7 +197,7 @@ class ReadAhead {
   size_t heldAhead_ = 0;
   // Which path's listing serves each folder listed so far; none once the
   // walk is done with it.
-  std::unordered_map<os::FileId, Shared, os::FileIdHash> claims_;
+  IdTable<Shared> claims_;
   std::vector<std::thread> threads_;
 };
 

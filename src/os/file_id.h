@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 namespace os {
 
@@ -20,12 +19,6 @@ struct FileId {
   bool operator!=(const FileId& other) const { return !(*this == other); }
   bool operator<(const FileId& other) const {
     return device != other.device ? device < other.device : inode < other.inode;
-  }
-};
-
-struct FileIdHash {
-  size_t operator()(const FileId& id) const {
-    return std::hash<uint64_t>()(id.inode * 0x9e3779b97f4a7c15ULL ^ id.device);
   }
 };
 
