@@ -11,7 +11,10 @@
 
 # Moves songs, listing them in LIST, until `wait_for_files` saw some land,
 # then runs "$@" to take the target away; leaves the program's output in
-# $run.out.
+# $run.out. Every file the program opens takes 50 ms longer (strace delays
+# the call), so the moves last about 20 s and the target surely goes in
+# their middle, not after the last song: alone in a fast guest the program
+# otherwise moves all 200 songs before the shell sees five of them land.
 interrupted_move() {
   run=$1
   list=$2
@@ -19,7 +22,8 @@ interrupted_move() {
   rm -rf "$FAT_LIBRARY"/* kept
   make_songs "$FAT_LIBRARY" 200 60 120
   cp -R "$FAT_LIBRARY" kept || fail "cannot keep a copy of the library"
-  "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 60 -m -l "$list" \
+  strace -f -qq -o /dev/null -e trace=openat -e inject=openat:delay_exit=50000 \
+    "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 60 -m -l "$list" \
     > "$run.out" 2>&1 &
   pid=$!
   wait_for_files "$FAT_TARGET" 5
