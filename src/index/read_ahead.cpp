@@ -70,6 +70,14 @@ bool hasExtension(const std::vector<std::string>& extensions,
 
 ReadAhead::ReadAhead(Settings settings) : settings_(std::move(settings)) {
   allowed_ = std::min(settings_.threads, settings_.fastThreads);
+  if (allowed_ > 0) startThreads();
+}
+
+// Starts the threads the first time one may work. Pinned to one processor,
+// with every answer coming from memory, none ever does: the walk makes each
+// request itself and no thread is made.
+void ReadAhead::startThreads() {
+  if (!threads_.empty() || stopping_) return;
   for (size_t i = 0; i < settings_.threads; ++i) {
     threads_.emplace_back([this] { work(); });
   }
@@ -140,7 +148,7 @@ bool ReadAhead::takeJob(Job& job) {
 // next job notes how many of its requests had to wait for their answer.
 template <typename Run>
 void ReadAhead::measured(Run run) {
-  if (threads_.empty()) {
+  if (settings_.threads == 0) {
     run();
     return;
   }
@@ -164,7 +172,10 @@ void ReadAhead::noteWaits(uint64_t waits, size_t requests) {
   const bool slow = allowed_ > fast;
   const size_t allowed =
       waitShare_ > (slow ? kFastWaits : kSlowWaits) ? settings_.threads : fast;
-  if (allowed > allowed_) workReady_.notify_all();
+  if (allowed > allowed_) {
+    startThreads();
+    workReady_.notify_all();
+  }
   allowed_ = allowed;
 }
 

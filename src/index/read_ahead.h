@@ -34,8 +34,9 @@ bool hasExtension(const std::vector<std::string>& extensions,
 // The walk keeps every decision: it asks for a folder's open, then for its
 // listing, and gets the answers as the system gave them. A folder is listed
 // once, whichever path reaches it first; another path to it is served by the
-// same listing. No thread is seen outside; all of them are stopped and
-// joined when the object goes, or at stop().
+// same listing. No thread is seen outside; they are started when the first
+// of them may work, and all are stopped and joined when the object goes, or
+// at stop().
 class ReadAhead {
  public:
   // Threads, so requests in flight: enough to hide a network's round trip
@@ -156,6 +157,7 @@ class ReadAhead {
   using Shared = std::shared_ptr<Folder>;
   using Lock = std::unique_lock<std::mutex>;
 
+  void startThreads();
   void work();
   bool takeJob(Job& job);
   size_t runJob(const Job& job, Lock& lock);
