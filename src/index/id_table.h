@@ -19,7 +19,7 @@ class IdTable {
   // then default) rather than found.
   std::pair<Value*, bool> insert(const os::FileId& id) {
     if ((count_ + 1) * 2 > slots_.size()) grow();
-    Slot& slot = slotOf(id);
+    Slot& slot = slots_[placeOf(id)];
     if (slot.used) return {&slot.value, false};
     slot.used = true;
     slot.id = id;
@@ -30,12 +30,12 @@ class IdTable {
   // The value kept for `id`, or null when it was never added.
   Value* find(const os::FileId& id) {
     if (slots_.empty()) return nullptr;
-    Slot& slot = slotOf(id);
+    Slot& slot = slots_[placeOf(id)];
     return slot.used ? &slot.value : nullptr;
   }
 
   bool contains(const os::FileId& id) const {
-    return const_cast<IdTable*>(this)->find(id) != nullptr;
+    return !slots_.empty() && slots_[placeOf(id)].used;
   }
 
   size_t size() const { return count_; }
@@ -52,7 +52,7 @@ class IdTable {
   // and subfolders tend to have inodes close to each other: ids in the same
   // run of 256 inodes get slots in the same stretch of the table, so that
   // the walk mostly finds its slots in memory it touched a moment ago.
-  Slot& slotOf(const os::FileId& id) {
+  size_t placeOf(const os::FileId& id) const {
     const size_t mask = slots_.size() - 1;
     const uint64_t mixed =
         ((id.inode >> 8) ^ id.device * 0xc2b2ae3d27d4eb4fULL) *
@@ -61,20 +61,16 @@ class IdTable {
     size_t i =
         static_cast<size_t>(stretch + ((id.inode + (mixed >> 16)) & 255));
     for (;; ++i) {
-      Slot& slot = slots_[i & mask];
-      if (!slot.used || slot.id == id) return slot;
+      const Slot& slot = slots_[i & mask];
+      if (!slot.used || slot.id == id) return i & mask;
     }
   }
 
   void grow() {
-    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2);
-    old.swap(slots_);
+    std::vector<Slot> old = std::move(slots_);
+    slots_ = std::vector<Slot>(old.empty() ? 64 : old.size() * 2);
     for (Slot& slot : old) {
-      if (!slot.used) continue;
-      Slot& place = slotOf(slot.id);
-      place.used = true;
-      place.id = slot.id;
-      place.value = std::move(slot.value);
+      if (slot.used) slots_[placeOf(slot.id)] = std::move(slot);
     }
   }
 
