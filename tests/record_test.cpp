@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <regex>
 
 #include "record/playlist.h"
 #include "run_output.h"
@@ -27,7 +28,7 @@ std::string lineOf(const std::string& path, const std::string& relative,
   song.size = static_cast<uint64_t>(st.st_size);
   song.modified = {st.st_mtim.tv_sec,
                    static_cast<uint32_t>(st.st_mtim.tv_nsec)};
-  song.moved = moved;
+  song.kind = moved ? RecordedSong::Kind::Moved : RecordedSong::Kind::Copied;
   return songLine(song);
 }
 
@@ -37,12 +38,13 @@ void setTime(const std::string& path, time_t seconds) {
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-const char kHeader[] = "plinkard-record 1\n";
+const char kHeader[] = "plinkard-record 2\n";
+const char kFormat1[] = "plinkard-record 1\n";
 
 }  // namespace
 
 TEST(RecordFormat, DamagedLinesAreToldAndLeftOut) {
-  const std::string text = std::string(kHeader) +
+  const std::string text = std::string(kFormat1) +
                            "song\t5\t10.000000000\tcopied\ta/b\\tc.mp3\n"
                            "song\t5\t10.000000000\tcopied\t../up.mp3\n"
                            "song\t5\t10.000000000\tcopied\t/abs.mp3\n"
@@ -80,18 +82,19 @@ TEST(RecordFormat, DamagedLinesAreToldAndLeftOut) {
   // The path given twice keeps its last line; the text reads back as such.
   EXPECT_EQ(recordText(record),
             std::string(kHeader) +
-                "song\t5\t-1.500000000\tmoved\told.mp3\n"
-                "song\t7\t11.000000000\tcopied\ta/b\\tc.mp3\nfolder\ta\n");
+                "song\t5\t-1.500000000\tmoved\t-\t-\t-\t-\told.mp3\n"
+                "song\t7\t11.000000000\tcopied\t-\t-\t-\t-\ta/b\\tc.mp3\n"
+                "folder\ta\n");
   EXPECT_EQ(record.songs[1].path, "a/b\tc.mp3");
   const std::pair<const char*, RecordFormat> others[] = {
       {"", RecordFormat::NotARecord},
       {"plinkard-record 0\n", RecordFormat::NotARecord},
       {"song\t1\n", RecordFormat::NotARecord},
-      {"plinkard-record 2\n", RecordFormat::Newer}};
+      {"plinkard-record 3\n", RecordFormat::Newer}};
   for (const auto& [other, format] : others) {
     EXPECT_EQ(parseRecord(other, record, problems, version), format) << other;
   }
-  EXPECT_EQ(version, 2u);
+  EXPECT_EQ(version, 3u);
 }
 
 TEST(RecordFormat, UnchangedMeansSameSizeAndTimeUpToFatAndTimeZones) {
@@ -163,8 +166,8 @@ TEST(RecordRun, RemovesOnlyUnchangedCopiedSongs) {
   record += lineOf(out + "/A/moved.mp3", "A/moved.mp3", true) +
             lineOf(far, "link.mp3") + lineOf(far, "L/far.mp3") +
             lineOf(far, "../elsewhere/in/far.mp3") +
-            "song\t0\t0.000000000\tcopied\tgone.mp3\n"
-            "song\t0\t0.000000000\tcopied\t" +
+            "song\t0\t0.000000000\tcopied\t-\t-\t-\t-\tgone.mp3\n"
+            "song\t0\t0.000000000\tcopied\t-\t-\t-\t-\t" +
             tooLong +
             "\nfolder\tA\nfolder\tE\nfolder\tU\nfolder\tG\nfolder\tL\n";
   writeText(out + "/.plinkard-record", record);
@@ -205,8 +208,12 @@ TEST(RecordRun, RemovesOnlyUnchangedCopiedSongs) {
             (std::set<std::string>{"in/", "in/far.mp3"}));
   const std::string after = readText(out + "/.plinkard-record");
   EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), 5) << after;
-  EXPECT_NE(after.find("\tmoved\tA/moved.mp3\n"), std::string::npos);
-  EXPECT_NE(after.find("\tcopied\tA/new.mp3\n"), std::string::npos);
+  EXPECT_NE(after.find("\tmoved\t-\t-\t-\t-\tA/moved.mp3\n"),
+            std::string::npos);
+  // A song copied now carries the checksum of what landed.
+  EXPECT_TRUE(std::regex_search(
+      after, std::regex("\tcopied\t[0-9a-f]{16}\t-\t-\t-\tA/new.mp3\n")))
+      << after;
   EXPECT_NE(after.find("folder\tA\nfolder\tU\n"), std::string::npos) << after;
 }
 
@@ -225,9 +232,9 @@ TEST(RecordRun, UnusableRecordStopsTheRunBeforeTheScan) {
       {nullptr, "",
        "Can't read the record " + record +
            ": Too many levels of symbolic links\n"},
-      {"plinkard-record 2\n", "",
+      {"plinkard-record 3\n", "",
        "The record " + record +
-           " is of a later Plinkard (format 2); nothing was removed.\n"},
+           " is of a later Plinkard (format 3); nothing was removed.\n"},
       {"song list\n", "",
        record + " is not a record of Plinkard; nothing "
                 "was removed. Move it away to start a new record.\n"},
@@ -261,7 +268,7 @@ TEST(RecordRun, UnusableRecordStopsTheRunBeforeTheScan) {
                          "No record of earlier fills in " + dir.path() +
                          ", nothing to remove.\n" + scanLines(0) +
                          nothingToCopy(1));
-  EXPECT_EQ(readText(dir / ".plinkard-record"), "plinkard-record 1\n");
+  EXPECT_EQ(readText(dir / ".plinkard-record"), kHeader);
   // While another run holds the folder, its songs are neither removed nor
   // dropped from the record.
   writeFile(dir / "x.mp3", 10);
@@ -347,7 +354,7 @@ TEST(RecordRun, DryRunPlansAsTheRealRunDoes) {
                        copyingLine(1, 1, "x.mp3")
                  : "Dry run, nothing changes on disk:\nWould copy " +
                        dir / "lib/x.mp3" + " to out/x.mp3\n") +
-           summaryLines("0.593795 / 0.996094  MB (59.6%", 1, real ? 1 : 0);
+           summaryLines("0.593825 / 0.996094  MB (59.6%", 1, real ? 1 : 0);
   };
   EXPECT_EQ(planned.out, expected(false));
   EXPECT_EQ(done.out, expected(true));

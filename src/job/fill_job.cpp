@@ -132,6 +132,10 @@ void FillJob::setPlaylist(const std::string& name) { playlistName = name; }
 
 void FillJob::setAlbums(bool albums) { bAlbums = albums; }
 
+bool FillJob::outputGone() const {
+  return outputFolder.held() && !outputFolder.reachedBy(outputDir.native());
+}
+
 void FillJob::reportInterrupt() {
   if (interruptReported) return;
   printLine("Interrupted!");

@@ -161,20 +161,33 @@ class FillJob {
 
   // --- The record of what the runs put into the output folder, and the
   // playlist (record/keep_record.cpp, record/finish_record.cpp).
-  // With -r or -p, before the scan: reads the output folder's record,
-  // telling each line it cannot use; with -r removes the songs it names
-  // that were copied and are unchanged, and the folders it names that are
-  // then empty, with a line per song and a count (a dry run only says what
-  // it would remove); writes the record anew; with -s all reads the free
-  // space again. Returns the status to end the run with: 1 when the
-  // playlist's name is none or the record cannot be read or written, 2
-  // when the output folder went away; otherwise 0.
+  // Before the scan. With -r or -p: locks the output folder and reads its
+  // record, telling each line it cannot use; with -r removes the songs it
+  // names that were copied and are unchanged (size, time and checksum),
+  // each looked at and removed as one file, and the folders it names that
+  // are then empty, with a line per song and a count (a dry run only says
+  // what it would remove); writes the record anew; with -s all reads the
+  // free space again. Never removes the used-songs list, the record, the
+  // playlist or a file of the program's own. Returns the status to end the
+  // run with: 1 when the playlist's name is none, the folder cannot be
+  // locked or the record cannot be read or written, 2 when the output
+  // folder went away; otherwise 0. Without -r and -p: a record that the
+  // output folder holds is locked, read and written anew, so that this
+  // run's songs are added to it; one it cannot lock or read is left alone
+  // with a line saying so; 0.
   int keepRecord();
-  // With -r or -p, after the transfer: writes the playlist of the recorded
-  // songs that are there, unless a file Plinkard did not write has its
-  // name, and puts the record on the device.
+  // After the transfer, when a record is kept: writes the playlist (-p) of
+  // the recorded songs that are there, unless a file Plinkard did not
+  // write has its name, and puts the record on the device.
   void finishRecord();
-  bool keepsRecord() const { return bReplace || !playlistName.empty(); }
+  // Whether the run keeps the output folder's record: with -r or -p, or
+  // when it adds to the record that is there.
+  bool keepsRecord() const {
+    return bReplace || !playlistName.empty() || record.isOpen();
+  }
+  // Whether the output folder's path no longer leads to the folder held
+  // since validation (unmounted, replaced); false while none is held.
+  bool outputGone() const;
 
   // --- Planner (plan/planner.cpp).
   // Draws `choiceCount` random first-fit choices over `songs` and makes the
@@ -283,12 +296,24 @@ class FillJob {
   // The list's path below the held output folder, or "" when it does not
   // lie below it.
   std::string usedListBelowOutput() const;
-  bool prepareFolder(const std::string& target, const std::string& relative);
-  // Adds a song that landed to the record, when one is kept.
+  // The two ways of keepRecord: with -r or -p, and without.
+  int keepOwnRecord();
+  void addToRecordThere();
+  // Whether -l names a file of the program's own in the output folder.
+  bool usedListIsOwnFile() const;
+  // Holds in `folder` the folder of the target (`relative` below the output
+  // folder), creating what is missing and recording what it made, without
+  // following a link; prints why not and returns false.
+  bool enterTargetFolder(const std::string& target, const std::string& relative,
+                         os::HeldFolder& folder);
+  // Adds a song that landed to the record, when one is kept, with the
+  // checksum of its ends.
   std::error_code recordSong(const std::string& target,
                              const std::string& relative,
-                             const os::FileStatus& landed);
-  CopyOutcome transferSong(uint32_t position, const std::string& relative);
+                             const os::FileStatus& landed,
+                             const os::FileEnds& ends);
+  CopyOutcome transferSong(uint32_t position, const os::HeldFolder& folder,
+                           const std::string& relative);
   void reportTargetError(const std::string& target,
                          const std::error_code& error) const;
   // Stops the transfer after the song at hand when `error` concerns the

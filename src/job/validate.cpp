@@ -46,5 +46,5 @@ bool FillJob::validate() {
     os::VolumeInfo volume;
     if (!outputFolder.volume(volume)) targetVolume = describeVolume(volume);
   }
-  return checkUsedList();
+  return !usedListIsOwnFile() && checkUsedList();
 }

@@ -31,9 +31,9 @@ struct CopyOptions {
   // The target gets the source's access and modification times, as a move
   // keeps them.
   bool keepTimes = false;
-  // Told the complete target's status as read back from it, before it is
-  // closed; an error it returns fails the copy.
-  std::function<std::error_code(const FileStatus&)> accept;
+  // Told the complete target's status and its ends as read back from it,
+  // before it is closed; an error it returns fails the copy.
+  std::function<std::error_code(const FileStatus&, const FileEnds&)> accept;
 };
 
 // A complete copy whose data may not be on the device yet. It keeps the
@@ -50,7 +50,7 @@ class UnflushedCopy {
                                       const std::string&, const CopyOptions&,
                                       UnflushedCopy*);
   Descriptor file_;
-  int folder_ = -1;     // what `target_` is relative to; borrowed
+  Descriptor folder_;   // what `target_` is relative to, when not the cwd
   std::string target_;  // as given to the copy
 };
 

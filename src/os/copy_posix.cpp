@@ -74,7 +74,8 @@ CopyResult copyData(int in, int out, const CopyOptions& options,
 }
 
 // What a copy does to the target before it is closed: the times, as
-// `options` ask, and whatever `options.accept` does with its status.
+// `options` ask, and whatever `options.accept` does with its status and
+// its ends, read back from it.
 CopyResult finish(int out, const struct stat& source,
                   const CopyOptions& options) {
   if (options.keepTimes) {
@@ -85,14 +86,11 @@ CopyResult finish(int out, const struct stat& source,
   if (options.accept) {
     struct stat st;
     if (fstat(out, &st) != 0) return {CopyStatus::Failed, lastError(), true};
-    FileStatus status;
-    status.kind = FileStatus::Kind::RegularFile;
-    status.size = static_cast<uint64_t>(st.st_size);
-    status.modified = {static_cast<int64_t>(st.st_mtim.tv_sec),
-                       static_cast<uint32_t>(st.st_mtim.tv_nsec)};
-    if (const std::error_code error = options.accept(status)) {
-      return {CopyStatus::Failed, error, true};
-    }
+    const FileStatus status = statusOfStat(st);
+    FileEnds ends;
+    std::error_code error = readEnds(out, status.size, ends);
+    if (!error) error = options.accept(status, ends);
+    if (error) return {CopyStatus::Failed, error, true};
   }
   return {CopyStatus::Copied, {}, true};
 }
@@ -181,7 +179,7 @@ std::error_code UnflushedCopy::flush() {
   const std::error_code closed = file_.close();
   if (!error) error = closed;
   if (error) {
-    const LongPath at(target_, folder_);
+    const LongPath at(target_, folder_.valid() ? folder_.get() : AT_FDCWD);
     if (!at.error()) unlinkat(at.folder(), at.rest(), 0);
   }
   return error;
@@ -200,7 +198,7 @@ CopyResult copyFileExclusive(const std::string& source, const HeldFolder& below,
   const LongPath to(target, base);
   if (to.error()) return failed(to.error());
   Descriptor out(openat(to.folder(), to.rest(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                        O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
                         st.st_mode & 0777));
   if (!out.valid()) return failed(lastError());
   CopyResult result =
@@ -208,8 +206,15 @@ CopyResult copyFileExclusive(const std::string& source, const HeldFolder& below,
   if (result.status == CopyStatus::Copied)
     result = finish(out.get(), st, options);
   if (result.status == CopyStatus::Copied && unflushed != nullptr) {
+    // The folder must stay reachable for the removal of a copy whose flush
+    // fails, whoever holds it now.
+    if (below.held()) {
+      unflushed->folder_ = Descriptor(fcntl(base, F_DUPFD_CLOEXEC, 0));
+      if (!unflushed->folder_.valid()) {
+        return closeTarget(out, to, failed(lastError()));
+      }
+    }
     unflushed->file_ = std::move(out);
-    unflushed->folder_ = base;
     unflushed->target_ = target;
     return result;
   }

@@ -2,6 +2,9 @@
 #define PLINKARD_OS_FILE_STATUS_H_
 
 #include <cstdint>
+#include <string>
+
+#include "os/file_id.h"
 
 namespace os {
 
@@ -26,6 +29,16 @@ struct FileStatus {
   Kind kind = Kind::Missing;
   uint64_t size = 0;  // bytes
   FileTime modified;
+  FileId id;  // of what stands there, when something does
+};
+
+// How much of each end of a file is read to tell its bytes apart.
+constexpr uint64_t kEndBytes = 65536;
+
+// A file's first kEndBytes, and after them at most its last kEndBytes.
+struct FileEnds {
+  std::string head;
+  std::string tail;
 };
 
 }  // namespace os

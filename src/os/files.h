@@ -27,6 +27,9 @@ std::error_code queryPathKind(const std::string& path, PathKind& kind);
 // non-folder on the way, is `exists` false and no error.
 std::error_code probePath(const std::string& path, bool& exists);
 
+// The id of what is at `path` (links followed).
+std::error_code identifyPath(const std::string& path, FileId& id);
+
 // The process's working folder.
 std::error_code currentFolder(std::string& text);
 

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "os/files_below.h"
@@ -54,17 +56,6 @@ bool blockedOnTheWay(const std::error_code& error) {
   return error.value() == ELOOP || error.value() == ENOTDIR;
 }
 
-FileStatus statusOf(const struct stat& st) {
-  FileStatus status;
-  status.kind = S_ISREG(st.st_mode)   ? FileStatus::Kind::RegularFile
-                : S_ISDIR(st.st_mode) ? FileStatus::Kind::Directory
-                                      : FileStatus::Kind::Other;
-  status.size = static_cast<uint64_t>(st.st_size);
-  status.modified.seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
-  status.modified.nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
-  return status;
-}
-
 // Nothing stands there: no such name, or a name longer than the file
 // system holds.
 bool nothingThere(int error) {
@@ -87,26 +78,14 @@ std::error_code look(const HeldFolder& held, const std::string& relative,
       0) {
     return nothingThere(errno) ? std::error_code() : lastError();
   }
-  status = statusOf(st);
-  return {};
-}
-
-std::error_code writeAll(int fd, const std::string& text) {
-  for (size_t done = 0; done < text.size();) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return lastError();
-    }
-    done += static_cast<size_t>(n);
-  }
+  status = statusOfStat(st);
   return {};
 }
 
 std::error_code statusOf(int fd, FileStatus& status) {
   struct stat st;
   if (fstat(fd, &st) != 0) return lastError();
-  status = statusOf(st);
+  status = statusOfStat(st);
   return {};
 }
 
@@ -132,23 +111,6 @@ std::error_code statusBelow(const HeldFolder& folder,
   return look(folder, relative, place, status);
 }
 
-std::error_code removeFileBelowIf(
-    const HeldFolder& folder, const std::string& relative,
-    const std::function<bool(const FileStatus&)>& remove, FileStatus& status,
-    bool& removed) {
-  removed = false;
-  Place place;
-  if (const std::error_code error = look(folder, relative, place, status)) {
-    return error;
-  }
-  if (status.kind != FileStatus::Kind::RegularFile || !remove(status)) {
-    return {};
-  }
-  if (unlinkat(place.folder, place.name.c_str(), 0) != 0) return lastError();
-  removed = true;
-  return {};
-}
-
 std::error_code removeEmptyFolderBelow(const HeldFolder& folder,
                                        const std::string& relative,
                                        bool& removed) {
@@ -168,36 +130,86 @@ std::error_code removeEmptyFolderBelow(const HeldFolder& folder,
   return errorOf(error);
 }
 
-std::error_code readFileBelow(const HeldFolder& folder,
-                              const std::string& relative, std::string& text) {
+namespace {
+
+// Opens the regular file `relative` for reading without following a link.
+std::error_code openBelow(const HeldFolder& folder, const std::string& relative,
+                          Descriptor& file, FileStatus& status) {
   Place place;
   if (const std::error_code error = reach(folder, relative, place)) {
     return blockedOnTheWay(error) ? errorOf(ELOOP) : error;
   }
   // O_NONBLOCK keeps a pipe put there from blocking the open.
-  const Descriptor file(openat(place.folder, place.name.c_str(),
-                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  file = Descriptor(openat(place.folder, place.name.c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!file.valid()) return lastError();
-  struct stat st;
-  if (fstat(file.get(), &st) != 0) return lastError();
-  if (!S_ISREG(st.st_mode)) return errorOf(EINVAL);
-  text.clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(file.get(), buffer, sizeof buffer);
-    if (n == 0) return {};
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return lastError();
-    }
-    text.append(buffer, static_cast<size_t>(n));
+  if (const std::error_code error = statusOf(file.get(), status)) {
+    return error;
   }
+  return status.kind == FileStatus::Kind::RegularFile ? std::error_code()
+                                                      : errorOf(EINVAL);
+}
+
+}  // namespace
+
+std::error_code readEndsBelow(const HeldFolder& folder,
+                              const std::string& relative, FileStatus& status,
+                              FileEnds& ends) {
+  Descriptor file;
+  if (const std::error_code error = openBelow(folder, relative, file, status)) {
+    return error;
+  }
+  return readEnds(file.get(), status.size, ends);
+}
+
+std::error_code readLinesBelow(
+    const HeldFolder& folder, const std::string& relative, uint64_t maxBytes,
+    size_t maxLine, const std::function<bool(std::string_view, bool)>& line) {
+  Descriptor file;
+  FileStatus status;
+  if (const std::error_code error = openBelow(folder, relative, file, status)) {
+    return error;
+  }
+  if (status.size > maxBytes) return errorOf(EFBIG);
+  std::string pending;  // the start of a line the last read did not end
+  const auto keep = [&](std::string_view piece) {
+    pending.append(
+        piece.substr(0, maxLine - std::min(maxLine, pending.size())));
+  };
+  char buffer[65536];
+  for (uint64_t total = 0;;) {
+    const ssize_t n = read(file.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return lastError();
+    if (n == 0) break;
+    total += static_cast<uint64_t>(n);
+    if (total > maxBytes) return errorOf(EFBIG);
+    std::string_view rest(buffer, static_cast<size_t>(n));
+    for (size_t end; (end = rest.find('\n')) != std::string_view::npos;) {
+      const std::string_view piece = rest.substr(0, end);
+      rest.remove_prefix(end + 1);
+      bool more;
+      if (pending.empty()) {
+        more = line(piece.substr(0, maxLine), true);
+      } else {
+        keep(piece);
+        more = line(pending, true);
+        pending.clear();
+      }
+      if (!more) return {};
+    }
+    keep(rest);
+  }
+  if (!pending.empty()) line(pending, false);
+  return {};
 }
 
 std::error_code replaceFileBelow(const HeldFolder& folder,
                                  const std::string& relative,
                                  const std::string& temporary,
-                                 const std::string& text, FileStatus& written) {
+                                 const std::string& text, FileStatus& written,
+                                 bool& replaced) {
+  replaced = false;
   Place place;
   if (const std::error_code error = reach(folder, relative, place)) {
     return error;
@@ -214,11 +226,132 @@ std::error_code replaceFileBelow(const HeldFolder& folder,
     unlinkat(place.folder, temp, 0);
     return error;
   }
+  replaced = true;
   // The new name must reach the device as well as the data.
   const Descriptor opened(
       openat(place.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!opened.valid()) return lastError();
   return fsync(opened.get()) == 0 ? std::error_code() : lastError();
+}
+
+namespace {
+
+// Renames `from` to `to` in the folder `folder`, never over a file at `to`
+// (EEXIST). Where the file system takes no such rename, `to` is looked up
+// first, which leaves only a moment for another program to put a file
+// there.
+std::error_code renameNoReplace(int folder, const std::string& from,
+                                const std::string& to) {
+  if (renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) ==
+      0) {
+    return {};
+  }
+  if (errno != EINVAL && errno != ENOSYS) return lastError();
+  struct stat st;
+  if (fstatat(folder, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    return errorOf(EEXIST);
+  }
+  if (errno != ENOENT) return lastError();
+  return renameat(folder, from.c_str(), folder, to.c_str()) == 0
+             ? std::error_code()
+             : lastError();
+}
+
+// The folder of `place` as a descriptor of its own.
+std::error_code ownFolder(Place& place, Descriptor& folder) {
+  if (place.opened.valid()) {
+    folder = std::move(place.opened);
+    return {};
+  }
+  folder = Descriptor(fcntl(place.folder, F_DUPFD_CLOEXEC, 0));
+  return folder.valid() ? std::error_code() : lastError();
+}
+
+}  // namespace
+
+std::string asideNameOf(const std::string& name) {
+  // FNV-1a: short, the same in every build, and a name every file system
+  // takes.
+  uint64_t hash = 0xcbf29ce484222325u;
+  for (unsigned char c : name) hash = (hash ^ c) * 0x100000001b3u;
+  static const char kDigits[] = "0123456789abcdef";
+  std::string aside = ".plinkard-aside-0000000000000000";
+  for (size_t i = aside.size(); hash != 0; hash >>= 4) {
+    aside[--i] = kDigits[hash & 15];
+  }
+  return aside;
+}
+
+FileAside::~FileAside() {
+  if (isAside_) (void)putBack();
+}
+
+std::error_code FileAside::putAside(const HeldFolder& folder,
+                                    const std::string& relative) {
+  Place place;
+  if (const std::error_code error = reach(folder, relative, place)) {
+    return error;
+  }
+  if (const std::error_code error = ownFolder(place, folder_)) return error;
+  name_ = place.name;
+  aside_ = asideNameOf(name_);
+  if (const std::error_code error =
+          renameNoReplace(folder_.get(), name_, aside_)) {
+    return error;
+  }
+  isAside_ = true;
+  file_ = Descriptor(openat(folder_.get(), aside_.c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  std::error_code error =
+      file_.valid() ? statusOf(file_.get(), status_) : lastError();
+  if (!error && status_.kind != FileStatus::Kind::RegularFile) {
+    error = errorOf(EINVAL);
+  }
+  if (error) (void)putBack();
+  return error;
+}
+
+std::error_code FileAside::readEnds(FileEnds& ends) const {
+  return os::readEnds(file_.get(), status_.size, ends);
+}
+
+std::error_code FileAside::remove() {
+  file_ = Descriptor();
+  if (unlinkat(folder_.get(), aside_.c_str(), 0) != 0) {
+    const std::error_code error = lastError();
+    (void)putBack();
+    return error;
+  }
+  isAside_ = false;
+  return {};
+}
+
+std::error_code FileAside::putBack() {
+  file_ = Descriptor();
+  const std::error_code error = renameNoReplace(folder_.get(), aside_, name_);
+  if (!error) isAside_ = false;
+  return error;
+}
+
+std::error_code putBackLeftAside(const HeldFolder& folder,
+                                 const std::string& relative, bool& putBack) {
+  putBack = false;
+  Place place;
+  if (const std::error_code error = reach(folder, relative, place)) {
+    return nothingThere(error.value()) || blockedOnTheWay(error)
+               ? std::error_code()
+               : error;
+  }
+  const std::string aside = asideNameOf(place.name);
+  struct stat st;
+  if (fstatat(place.folder, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return nothingThere(errno) ? std::error_code() : lastError();
+  }
+  if (!S_ISREG(st.st_mode)) return {};
+  const std::error_code error =
+      renameNoReplace(place.folder, aside, place.name);
+  putBack = !error;
+  return error.value() == EEXIST ? std::error_code() : error;
 }
 
 std::error_code lockFolder(const HeldFolder& folder, Descriptor& lock) {

@@ -66,6 +66,59 @@ Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
   return *this;
 }
 
+FileStatus statusOfStat(const struct stat& st) {
+  FileStatus status;
+  status.kind = S_ISREG(st.st_mode)   ? FileStatus::Kind::RegularFile
+                : S_ISDIR(st.st_mode) ? FileStatus::Kind::Directory
+                                      : FileStatus::Kind::Other;
+  status.size = static_cast<uint64_t>(st.st_size);
+  status.modified.seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+  status.modified.nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
+  status.id = idOf(st);
+  return status;
+}
+
+namespace {
+
+// Reads `length` bytes at `offset` of `fd` into `text`.
+std::error_code readAt(int fd, uint64_t offset, uint64_t length,
+                       std::string& text) {
+  text.resize(length);
+  for (uint64_t done = 0; done < length;) {
+    const ssize_t n = pread(fd, &text[done], length - done,
+                            static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return lastError();
+    // Shorter than its status said: it changed while it was read.
+    if (n == 0) return std::error_code(EIO, std::generic_category());
+    done += static_cast<uint64_t>(n);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::error_code readEnds(int fd, uint64_t size, FileEnds& ends) {
+  const uint64_t head = std::min(size, kEndBytes);
+  const uint64_t tail = std::min(size - head, kEndBytes);
+  if (const std::error_code error = readAt(fd, 0, head, ends.head)) {
+    return error;
+  }
+  return readAt(fd, size - tail, tail, ends.tail);
+}
+
+std::error_code writeAll(int fd, const std::string& text) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return lastError();
+    }
+    done += static_cast<size_t>(n);
+  }
+  return {};
+}
+
 std::error_code Descriptor::close() {
   const int result = ::close(fd_);
   fd_ = -1;
@@ -93,6 +146,13 @@ std::error_code probePath(const std::string& path, bool& exists) {
   exists = stat(path.c_str(), &st) == 0;
   if (exists || meansMissing(errno)) return {};
   return lastError();
+}
+
+std::error_code identifyPath(const std::string& path, FileId& id) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return lastError();
+  id = idOf(st);
+  return {};
 }
 
 std::error_code currentFolder(std::string& text) {

@@ -66,13 +66,16 @@ class HeldFolder {
   std::error_code listNames(const std::string& relative,
                             FolderNames& names) const;
 
-  // Makes sure the folder `relative` exists, creating it and its missing
-  // parents as `mkdir -p` does. Something other than a folder already there
-  // is left alone and is no error here; the first failed creation is. The
-  // folders it made are added to `created`, when given, parents first.
-  std::error_code createMissingFolders(
-      const std::string& relative,
-      std::vector<std::string>* created = nullptr) const;
+  // Holds in `folder` the folder `relative` below the held one ("" for the
+  // held one itself), entering each folder on the way as a folder of its
+  // own and never through a link; with `create`, creates the missing ones
+  // as `mkdir -p` does, adding them to `created` (when given, parents
+  // first). A link on the way is ELOOP and a non-folder ENOTDIR, with
+  // `blocked` set to the path up to it.
+  std::error_code enter(const std::string& relative, bool create,
+                        HeldFolder& folder,
+                        std::vector<std::string>* created = nullptr,
+                        std::string* blocked = nullptr) const;
 
   // Writes everything cached for the held folder's volume to its device.
   std::error_code syncVolume() const;

@@ -157,33 +157,69 @@ std::error_code HeldFolder::listNames(const std::string& relative,
   return error;
 }
 
-std::error_code HeldFolder::createMissingFolders(
-    const std::string& relative, std::vector<std::string>* created) const {
-  const int at = folder_.valid() ? folder_.get() : AT_FDCWD;
-  // Up to the deepest folder that is there, then down again creating each.
-  std::vector<std::string> missing;
-  std::string folder = relative;
-  struct stat st;
-  while (!folder.empty() && fstatat(at, folder.c_str(), &st, 0) != 0) {
-    if (!meansMissing(errno)) {
-      if (missing.empty()) return lastError();
-      break;
+namespace {
+
+// Opens the folder `name` of `at` for holding, without following a link;
+// with `create`, makes it first when it is missing. `made` is set when it
+// was made here.
+std::error_code enterOne(int at, const std::string& name, bool create,
+                         Descriptor& folder, bool& made) {
+  made = false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    folder = Descriptor(openat(at, name.c_str(),
+                               O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.valid()) return {};
+    const int error = errno;
+    if (error == ENOTDIR) {
+      // A link as well as a file stands there: tell the two apart.
+      struct stat st;
+      const bool link =
+          fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(st.st_mode);
+      return std::error_code(link ? ELOOP : ENOTDIR, std::generic_category());
     }
-    missing.push_back(folder);
-    const size_t slash = folder.find_last_not_of('/');
-    const size_t cut = folder.rfind('/', slash);
-    folder = cut == std::string::npos ? "" : folder.substr(0, cut);
-  }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (mkdirat(at, it->c_str(), 0777) != 0) {
-      const std::error_code error = lastError();
-      if (fstatat(at, it->c_str(), &st, 0) != 0 || !S_ISDIR(st.st_mode)) {
-        return error;
-      }
-    } else if (created != nullptr) {
-      created->push_back(*it);
+    if (error != ENOENT || !create) {
+      return std::error_code(error, std::generic_category());
+    }
+    if (mkdirat(at, name.c_str(), 0777) == 0) {
+      made = true;
+    } else if (errno != EEXIST) {
+      return lastError();
     }
   }
+  return std::error_code(ENOENT, std::generic_category());
+}
+
+}  // namespace
+
+std::error_code HeldFolder::enter(const std::string& relative, bool create,
+                                  HeldFolder& folder,
+                                  std::vector<std::string>* created,
+                                  std::string* blocked) const {
+  if (!held()) return std::error_code(EBADF, std::generic_category());
+  Descriptor current(fcntl(folder_.get(), F_DUPFD_CLOEXEC, 0));
+  if (!current.valid()) return lastError();
+  for (size_t start = 0; start < relative.size();) {
+    size_t slash = relative.find('/', start);
+    if (slash == std::string::npos) slash = relative.size();
+    const std::string name = relative.substr(start, slash - start);
+    start = slash + 1;
+    if (name.empty() || name == ".") continue;
+    if (name == "..") return std::error_code(EINVAL, std::generic_category());
+    Descriptor next;
+    bool made = false;
+    const std::error_code error =
+        enterOne(current.get(), name, create, next, made);
+    if (error) {
+      if (blocked != nullptr) *blocked = relative.substr(0, slash);
+      return error;
+    }
+    if (made && created != nullptr) {
+      created->push_back(relative.substr(0, slash));
+    }
+    current = std::move(next);
+  }
+  folder.folder_ = std::move(current);
   return {};
 }
 

@@ -7,9 +7,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <string>
 #include <system_error>
 
 #include "os/file_id.h"
+#include "os/file_status.h"
 
 namespace os {
 
@@ -36,6 +38,15 @@ inline std::error_code identifyDescriptor(int fd, FileId& id) {
   id = idOf(st);
   return {};
 }
+
+// What a status of the system says, in the terms of FileStatus.
+FileStatus statusOfStat(const struct stat& st);
+
+// Reads the ends of the open file `fd` of `size` bytes (see FileEnds).
+std::error_code readEnds(int fd, uint64_t size, FileEnds& ends);
+
+// Writes all of `text` to `fd`.
+std::error_code writeAll(int fd, const std::string& text);
 
 }  // namespace os
 

@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <set>
 #include <unordered_set>
 
 #include "job/fill_job.h"
@@ -16,16 +18,27 @@ std::string folderOf(const std::string& path) {
   return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-// The recorded songs that are there, each path once at its last place.
+// The recorded songs that are there, each path and each file once at its
+// last place (letter-case twins on FAT name one file). A song that a
+// stopped run left aside is put back first.
 std::vector<std::string> songsThere(const FillJob& job) {
   const std::vector<RecordedSong>& songs = job.record.entries.songs;
   std::vector<std::string> there;
   std::unordered_set<std::string> seen;
+  std::set<os::FileId> files;
   for (auto song = songs.rbegin(); song != songs.rend(); ++song) {
     os::FileStatus now;
-    if (seen.insert(song->path).second &&
-        !os::statusBelow(job.outputFolder, song->path, now) &&
-        now.kind == Kind::RegularFile) {
+    if (!seen.insert(song->path).second ||
+        os::statusBelow(job.outputFolder, song->path, now)) {
+      continue;
+    }
+    bool putBack = false;
+    if (now.kind == Kind::Missing &&
+        !os::putBackLeftAside(job.outputFolder, song->path, putBack) &&
+        putBack) {
+      (void)os::statusBelow(job.outputFolder, song->path, now);
+    }
+    if (now.kind == Kind::RegularFile && files.insert(now.id).second) {
       there.push_back(song->path);
     }
   }
@@ -34,7 +47,7 @@ std::vector<std::string> songsThere(const FillJob& job) {
 
 // Why the playlist may not be written where it goes, or an empty text.
 std::string whyNotWritten(FillJob& job, const std::string& path) {
-  if (job.targetLost || !job.outputFolder.reachedBy(job.outputDir.native())) {
+  if (job.targetLost || job.outputGone()) {
     return "the output directory can't be reached any more";
   }
   os::FileStatus now;
@@ -55,9 +68,13 @@ void writePlaylist(FillJob& job) {
   std::string why = whyNotWritten(job, path);
   std::vector<std::string> made;
   if (why.empty() && !folderOf(path).empty()) {
-    if (const std::error_code error =
-            job.outputFolder.createMissingFolders(folderOf(path), &made)) {
-      why = error.message();
+    os::HeldFolder folder;
+    std::string blocked;
+    if (const std::error_code error = job.outputFolder.enter(
+            folderOf(path), true, folder, &made, &blocked)) {
+      why = error.value() == ELOOP
+                ? joinPath(job.outputDir.native(), blocked) + " is a link"
+                : error.message();
     }
   }
   // A folder the record misses is only never removed.
@@ -65,12 +82,18 @@ void writePlaylist(FillJob& job) {
   size_t listed = 0;
   RecordedFile written;
   written.path = path;
+  bool replaced = false;
   if (why.empty()) {
     const std::string text = playlistText(songsThere(job), path, listed);
     os::FileStatus status;
-    if (const std::error_code error = os::replaceFileBelow(
-            job.outputFolder, path, ".plinkard-playlist", text, status)) {
-      why = error.message();
+    const std::error_code error = os::replaceFileBelow(
+        job.outputFolder, path, ".plinkard-playlist", text, status, replaced);
+    if (error && !replaced) why = error.message();
+    if (error && replaced) {
+      job.printLine("The playlist ", shown,
+                    " was written, but its folder could not be flushed: ",
+                    error.message());
+      ++job.record.failures;
     }
     written.size = status.size;
     written.modified = status.modified;

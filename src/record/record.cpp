@@ -6,7 +6,10 @@ namespace {
 
 const char kHeader[] = "plinkard-record ";
 
+// A path or tag as a field: '\\', tab, LF and CR escaped, and a text
+// that would read as "not known" written as \-.
 std::string escaped(std::string_view path) {
+  if (path == "-") return "\\-";
   std::string text;
   text.reserve(path.size());
   for (char c : path) {
@@ -50,6 +53,9 @@ bool unescape(std::string_view text, std::string& path) {
         break;
       case 'r':
         path += '\r';
+        break;
+      case '-':
+        path += '-';
         break;
       default:
         return false;
@@ -105,12 +111,68 @@ std::vector<std::string_view> fieldsOf(std::string_view line) {
   }
 }
 
-// Reads one line after the first into `record`; the reason it cannot, or
-// an empty text.
-std::string readLine(std::string_view line, Record& record) {
+const char* const kKindNames[] = {"copied", "moved", "added"};
+
+bool readKind(std::string_view text, RecordedSong::Kind& kind,
+              unsigned version) {
+  const size_t kinds = version >= 2 ? 3 : 2;
+  for (size_t i = 0; i < kinds; ++i) {
+    if (text == kKindNames[i]) {
+      kind = static_cast<RecordedSong::Kind>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool readHex(std::string_view text, uint64_t& value) {
+  if (text.size() != 16) return false;
+  value = 0;
+  for (char c : text) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : -1;
+    if (digit < 0) return false;
+    value = value << 4 | static_cast<uint64_t>(digit);
+  }
+  return true;
+}
+
+std::string hexText(uint64_t value) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text(16, '0');
+  for (size_t i = 16; i-- > 0; value >>= 4) text[i] = kDigits[value & 15];
+  return text;
+}
+
+// The fields of format 2 that format 1 did not have: checksum, playing
+// time, artist and title. The reason they cannot be read, or "".
+std::string readSongDetails(const std::vector<std::string_view>& fields,
+                            RecordedSong& song) {
+  if (fields[4] != "-") {
+    if (!readHex(fields[4], song.checksum)) return "its checksum is bad";
+    song.hasChecksum = true;
+  }
+  if (fields[5] != "-") {
+    uint64_t ms = 0;
+    if (!readNumber(fields[5], INT64_MAX, ms)) return "its playing time is bad";
+    song.playingMs = static_cast<int64_t>(ms);
+  }
+  for (const auto& [field, text] :
+       {std::pair{fields[6], &song.artist}, {fields[7], &song.title}}) {
+    if (field != "-" && !unescape(field, *text)) {
+      return "a \\ in its tags stands alone";
+    }
+  }
+  return "";
+}
+
+// Reads one line after the first, of a record of `version`, into `record`;
+// the reason it cannot, or an empty text.
+std::string readLine(std::string_view line, unsigned version, Record& record) {
   const std::vector<std::string_view> fields = fieldsOf(line);
   const std::string_view kind = fields[0];
-  const size_t wanted = kind == "song"       ? 5
+  const size_t wanted = kind == "song"       ? (version >= 2 ? 9 : 5)
                         : kind == "folder"   ? 2
                         : kind == "playlist" ? 4
                                              : 0;
@@ -134,71 +196,109 @@ std::string readLine(std::string_view line, Record& record) {
     record.playlists.push_back(file);
     return "";
   }
-  if (fields[3] != "copied" && fields[3] != "moved") {
-    return "a song is copied or moved";
+  if (!readKind(fields[3], file.kind, version)) {
+    return version >= 2 ? "a song is copied, moved or added"
+                        : "a song is copied or moved";
   }
-  file.moved = fields[3] == "moved";
-  record.songs.push_back(file);
+  if (version >= 2) {
+    const std::string why = readSongDetails(fields, file);
+    if (!why.empty()) return why;
+  }
+  record.songs.push_back(std::move(file));
   return "";
 }
 
 // Keeps the last of each path, in its place.
 template <typename Item, typename PathOf>
 void keepLastOfEach(std::vector<Item>& items, const PathOf& pathOf) {
-  std::unordered_map<std::string, size_t> last;
-  for (size_t i = 0; i < items.size(); ++i) last[pathOf(items[i])] = i;
-  std::vector<Item> kept;
-  kept.reserve(last.size());
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (last[pathOf(items[i])] == i) kept.push_back(std::move(items[i]));
+  std::vector<bool> last(items.size(), false);
+  {
+    std::unordered_map<std::string_view, size_t> lastOf;
+    lastOf.reserve(items.size());
+    for (size_t i = 0; i < items.size(); ++i) lastOf[pathOf(items[i])] = i;
+    if (lastOf.size() == items.size()) return;
+    for (const auto& entry : lastOf) last[entry.second] = true;
   }
-  items = std::move(kept);
+  size_t kept = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!last[i]) continue;
+    if (kept != i) items[kept] = std::move(items[i]);
+    ++kept;
+  }
+  items.resize(kept);
+}
+
+std::string textField(const std::string& text) {
+  return text.empty() ? "-" : escaped(text);
 }
 
 }  // namespace
+
+bool RecordParser::line(std::string_view text, bool ended) {
+  const size_t number = ++number_;
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  if (number == 1) {
+    uint64_t value = 0;
+    if (text.substr(0, sizeof kHeader - 1) != kHeader ||
+        !readNumber(text.substr(sizeof kHeader - 1), UINT32_MAX, value) ||
+        value == 0) {
+      format_ = RecordFormat::NotARecord;
+      return false;
+    }
+    version_ = static_cast<unsigned>(value);
+    format_ =
+        version_ > kRecordVersion ? RecordFormat::Newer : RecordFormat::Known;
+    return format_ == RecordFormat::Known;
+  }
+  // Every line is written with its line end: one without was cut short.
+  if (!ended) {
+    problems_.push_back({number, "it has no line end"});
+    return true;
+  }
+  if (text.empty()) return true;
+  const std::string why = readLine(text, version_, record_);
+  if (!why.empty()) problems_.push_back({number, why});
+  return true;
+}
+
+RecordFormat RecordParser::finish() {
+  if (format_ != RecordFormat::Known) return format_;
+  keepLastOfEach(record_.songs, [](const RecordedSong& s) -> std::string_view {
+    return s.path;
+  });
+  keepLastOfEach(record_.folders,
+                 [](const std::string& f) -> std::string_view { return f; });
+  keepLastOfEach(
+      record_.playlists,
+      [](const RecordedFile& p) -> std::string_view { return p.path; });
+  return format_;
+}
 
 RecordFormat parseRecord(std::string_view text, Record& record,
                          std::vector<RecordProblem>& problems,
                          unsigned& version) {
   record = Record();
-  size_t number = 0;
-  for (size_t start = 0; start < text.size(); ++number) {
+  RecordParser parser(record, problems);
+  for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(start, end - start);
+    const bool ended = end != std::string_view::npos;
+    if (!ended) end = text.size();
+    const bool more = parser.line(text.substr(start, end - start), ended);
     start = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (number == 0) {
-      uint64_t value = 0;
-      if (line.substr(0, sizeof kHeader - 1) != kHeader ||
-          !readNumber(line.substr(sizeof kHeader - 1), UINT32_MAX, value)) {
-        return RecordFormat::NotARecord;
-      }
-      version = static_cast<unsigned>(value);
-      if (version == 0) return RecordFormat::NotARecord;
-      if (version > kRecordVersion) return RecordFormat::Newer;
-      continue;
-    }
-    // Every line is written with its line end: one without was cut short.
-    if (end == text.size()) {
-      problems.push_back({number + 1, "it has no line end"});
-      break;
-    }
-    if (line.empty()) continue;
-    const std::string why = readLine(line, record);
-    if (!why.empty()) problems.push_back({number + 1, why});
+    if (!more) break;
   }
-  if (number == 0) return RecordFormat::NotARecord;
-  keepLastOfEach(record.songs, [](const RecordedSong& s) { return s.path; });
-  keepLastOfEach(record.folders, [](const std::string& f) { return f; });
-  keepLastOfEach(record.playlists,
-                 [](const RecordedFile& p) { return p.path; });
-  return RecordFormat::Known;
+  const RecordFormat format = parser.finish();
+  version = parser.version();
+  return format;
 }
 
 std::string songLine(const RecordedSong& song) {
   return "song\t" + std::to_string(song.size) + "\t" + timeText(song.modified) +
-         (song.moved ? "\tmoved\t" : "\tcopied\t") + escaped(song.path) + "\n";
+         "\t" + kKindNames[static_cast<size_t>(song.kind)] + "\t" +
+         (song.hasChecksum ? hexText(song.checksum) : "-") + "\t" +
+         (song.playingMs >= 0 ? std::to_string(song.playingMs) : "-") + "\t" +
+         textField(song.artist) + "\t" + textField(song.title) + "\t" +
+         escaped(song.path) + "\n";
 }
 
 std::string folderLine(const std::string& path) {
@@ -220,13 +320,14 @@ std::string recordText(const Record& record) {
   return text;
 }
 
-uint64_t songLineBytes(std::string_view path, uint64_t size) {
-  // "song", "copied", the widest time, four tabs and the line end.
-  uint64_t bytes = 4 + 6 + 21 + 4 + 1 + std::to_string(size).size();
-  for (char c : path) {
-    bytes += c == '\\' || c == '\t' || c == '\n' || c == '\r' ? 2 : 1;
-  }
-  return bytes;
+uint64_t songLineBytes(std::string_view path, uint64_t size,
+                       const RecordedSong& tags) {
+  RecordedSong widest = tags;
+  widest.path = path;
+  widest.size = size;
+  widest.modified = {INT64_MIN, 0};
+  widest.hasChecksum = true;
+  return songLine(widest).size();
 }
 
 std::string recordPath(std::string_view relative) {
@@ -251,6 +352,19 @@ bool validRecordPath(std::string_view path) {
     if (slash == std::string_view::npos) return true;
     start = slash + 1;
   }
+}
+
+bool ownFileName(std::string_view name) {
+  static const char kPrefix[] = ".plinkard-";
+  if (name.size() < sizeof kPrefix - 1) return false;
+  for (size_t i = 0; i + 1 < sizeof kPrefix; ++i) {
+    const char c = name[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c) !=
+        kPrefix[i]) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool unchangedSince(const RecordedFile& then, const os::FileStatus& now) {

@@ -14,27 +14,40 @@ std::error_code TargetRecord::read(const os::HeldFolder& folder,
                                    RecordFormat& format,
                                    std::vector<RecordProblem>& problems,
                                    unsigned& version) {
-  std::string text;
   entries = Record();
   format = RecordFormat::Known;
   version = kRecordVersion;
-  const std::error_code error = os::readFileBelow(folder, kRecordName, text);
-  found_ = !error;
+  RecordParser parser(entries, problems);
+  // A line longer than any the program writes is damaged however it ends.
+  constexpr size_t kMaxLine = 1 << 16;
+  const std::error_code error =
+      os::readLinesBelow(folder, kRecordName, kMaxRecordBytes, kMaxLine,
+                         [&](std::string_view line, bool ended) {
+                           return parser.line(line, ended);
+                         });
+  found_ = !error || error.value() == EFBIG;
   if (error.value() == ENOENT) return {};
+  if (error.value() == EFBIG) {
+    entries = Record();
+    format = RecordFormat::NotARecord;
+    return {};
+  }
   if (error) return error;
-  format = parseRecord(text, entries, problems, version);
+  format = parser.finish();
+  version = parser.version();
   return {};
 }
 
-std::error_code TargetRecord::writeAnew(const os::HeldFolder& folder) {
-  os::FileStatus written;
-  if (const std::error_code error =
-          os::replaceFileBelow(folder, kRecordName, ".plinkard-record",
-                               recordText(entries), written)) {
-    return error;
-  }
+std::error_code TargetRecord::writeAnew(const os::HeldFolder& folder,
+                                        bool& written) {
+  os::FileStatus status;
+  const std::error_code error =
+      os::replaceFileBelow(folder, kRecordName, ".plinkard-record",
+                           recordText(entries), status, written);
+  if (!written) return error;
   found_ = true;
-  return file_.open(folder, kRecordName);
+  const std::error_code opened = file_.open(folder, kRecordName);
+  return error ? error : opened;
 }
 
 std::error_code TargetRecord::addSong(const RecordedSong& song) {

@@ -26,13 +26,16 @@ class TargetRecord {
   }
 
   // Reads the record of `folder`: an empty one, with found() false, when
-  // there is none. The errors are the system's.
+  // there is none; NotARecord for one over kMaxRecordBytes. The errors are
+  // the system's.
   std::error_code read(const os::HeldFolder& folder, RecordFormat& format,
                        std::vector<RecordProblem>& problems, unsigned& version);
   bool found() const { return found_; }
 
-  // Writes `entries` as the whole record, then keeps it open for adding.
-  std::error_code writeAnew(const os::HeldFolder& folder);
+  // Writes `entries` as the whole record, then keeps it open for adding;
+  // `written` whether the new record took its name. An error with
+  // `written` is the failed flush of its folder (or the failed open).
+  std::error_code writeAnew(const os::HeldFolder& folder, bool& written);
   bool isOpen() const { return file_.isOpen(); }
 
   // Adds a line, both to the file and to `entries`. A path that may not

@@ -1,7 +1,9 @@
 #include "os/copy.h"
 
 #include <algorithm>
+#include <cerrno>
 
+#include "checksum/content_checksum.h"
 #include "job/fill_job.h"
 #include "job/paths.h"
 #include "os/files.h"
@@ -50,7 +52,7 @@ bool FillJob::copyFiles() {
       reportInterrupt();
       break;
     }
-    if (outputFolder.held() && !outputFolder.reachedBy(outputDir.native())) {
+    if (outputGone()) {
       printLine("The output directory ", outputDir.native(),
                 " is gone (unmounted or replaced); no further song is tried.");
       break;
@@ -149,10 +151,11 @@ FillJob::CopyOutcome FillJob::copySong(uint32_t position) {
   const std::string relative = outputFolder.held() && start != std::string::npos
                                    ? target.substr(start)
                                    : target;
-  if (!prepareFolder(target, relative)) return CopyOutcome::Failed;
+  os::HeldFolder folder;
+  if (!enterTargetFolder(target, relative, folder)) return CopyOutcome::Failed;
+  const std::string name(fileNameOf(relative));
   bool exists = false;
-  if (const std::error_code error =
-          outputFolder.probe(relative.c_str(), exists)) {
+  if (const std::error_code error = folder.probe(name.c_str(), exists)) {
     reportTargetError(target, error);
     noteTargetError(error);
     return CopyOutcome::Failed;
@@ -161,16 +164,20 @@ FillJob::CopyOutcome FillJob::copySong(uint32_t position) {
     printLine("File ", target, " already exists!");
     return CopyOutcome::Failed;
   }
-  return transferSong(position, relative);
+  return transferSong(position, folder, relative);
 }
 
-bool FillJob::prepareFolder(const std::string& target,
-                            const std::string& relative) {
-  const std::string folder = folderOf(relative);
-  if (folder.empty()) return true;
+bool FillJob::enterTargetFolder(const std::string& target,
+                                const std::string& relative,
+                                os::HeldFolder& folder) {
   std::vector<std::string> created;
-  const std::error_code error = outputFolder.createMissingFolders(
-      folder, record.isOpen() ? &created : nullptr);
+  std::string blocked;
+  // Without a held output folder, the target's folder must be there.
+  const std::error_code error =
+      outputFolder.held()
+          ? outputFolder.enter(folderOf(relative), true, folder,
+                               record.isOpen() ? &created : nullptr, &blocked)
+          : folder.hold(folderOf(target));
   // A folder the record misses is only never removed; the song goes on.
   for (const std::string& made : created) {
     if (const std::error_code failed = record.addFolder(recordPath(made))) {
@@ -179,19 +186,35 @@ bool FillJob::prepareFolder(const std::string& target,
     }
   }
   if (!error) return true;
-  printLine("Can't create directory ", folderOf(target), ": ", error.message());
-  noteTargetError(error);
+  if (error.value() == ENOTDIR) {
+    // A file where a folder goes: the song cannot go there.
+    reportTargetError(target, error);
+  } else if (error.value() == ELOOP) {
+    printLine("Can't create directory ", folderOf(target), ": ",
+              joinPath(outputDir.native(), blocked),
+              " is a link, and no link below the output directory is "
+              "followed");
+  } else {
+    printLine("Can't create directory ", folderOf(target), ": ",
+              error.message());
+    noteTargetError(error);
+  }
   return false;
 }
 
 std::error_code FillJob::recordSong(const std::string& target,
                                     const std::string& relative,
-                                    const os::FileStatus& landed) {
+                                    const os::FileStatus& landed,
+                                    const os::FileEnds& ends) {
   RecordedSong song;
   song.path = recordPath(relative);
   song.size = landed.size;
   song.modified = landed.modified;
-  song.moved = bMove;
+  song.kind = bMove                               ? RecordedSong::Kind::Moved
+              : bReplace || !playlistName.empty() ? RecordedSong::Kind::Copied
+                                                  : RecordedSong::Kind::Added;
+  song.hasChecksum = true;
+  song.checksum = contentChecksum(landed.size, ends.head, ends.tail);
   const std::error_code error = record.addSong(song);
   if (error) {
     printLine("Can't add ", target, " to the record: ", error.message());
@@ -200,6 +223,7 @@ std::error_code FillJob::recordSong(const std::string& target,
 }
 
 FillJob::CopyOutcome FillJob::transferSong(uint32_t position,
+                                           const os::HeldFolder& folder,
                                            const std::string& relative) {
   const SongEntry& entry = songs[position];
   const std::string& source = entry.sourcePath.native();
@@ -209,13 +233,15 @@ FillJob::CopyOutcome FillJob::transferSong(uint32_t position,
   // A song that cannot be recorded does not stay: the record must name
   // every song copied there.
   if (record.isOpen()) {
-    options.accept = [&](const os::FileStatus& landed) {
-      return recordSong(entry.targetPath.native(), relative, landed);
+    options.accept = [&](const os::FileStatus& landed,
+                         const os::FileEnds& ends) {
+      return recordSong(entry.targetPath.native(), relative, landed, ends);
     };
   }
   os::UnflushedCopy unflushed;
-  const os::CopyResult copy = os::copyFileExclusive(
-      source, outputFolder, relative, options, bMove ? &unflushed : nullptr);
+  const os::CopyResult copy =
+      os::copyFileExclusive(source, folder, std::string(fileNameOf(relative)),
+                            options, bMove ? &unflushed : nullptr);
   if (copy.status == os::CopyStatus::Interrupted) {
     reportInterrupt();
     return CopyOutcome::Failed;

@@ -1,9 +1,12 @@
 #include <algorithm>
 
+#include "index/fat_names.h"
 #include "job/fill_job.h"
 #include "job/paths.h"
 #include "os/append_file.h"
+#include "os/files_below.h"
 #include "os/signals.h"
+#include "record/record.h"
 #include "usedlist/used_list.h"
 
 std::string FillJob::usedListBelowOutput() const {
@@ -11,6 +14,46 @@ std::string FillJob::usedListBelowOutput() const {
   const std::string list = absoluteForm(usedListPath);
   const size_t start = relativeStart(absoluteForm(outputDir.native()), list);
   return start == std::string::npos ? "" : list.substr(start);
+}
+
+namespace {
+
+// `text` with ASCII letters in lower case, as FAT compares names.
+std::string folded(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
+  }
+  return text;
+}
+
+}  // namespace
+
+bool FillJob::usedListIsOwnFile() const {
+  if (!bWriteUsedList && !bReadUsedList) return false;
+  const std::string below = usedListBelowOutput();
+  if (below.empty()) return false;
+  const bool fat = targetVolume.fatNames;
+  const auto name = [&](const std::string& path) {
+    return fat ? folded(recordPath(path)) : recordPath(path);
+  };
+  const std::string list = name(below);
+  bool own = ownFileName(fileNameOf(list)) ||
+             (!playlistName.empty() &&
+              list == name(fat ? fatPath(playlistName) : playlistName));
+  // The same file by another name: a link, or a name in another case.
+  os::FileId listId;
+  if (!own && !os::identifyPath(absoluteForm(usedListPath), listId)) {
+    os::FileStatus record;
+    own = !os::statusBelow(outputFolder, kRecordName, record) &&
+          record.kind == os::FileStatus::Kind::RegularFile &&
+          record.id == listId;
+  }
+  if (own) {
+    printLine("The used-list ", usedListPath,
+              " is a file Plinkard keeps in the output directory (the "
+              "record, the playlist or a temporary file); give another one!");
+  }
+  return own;
 }
 
 bool FillJob::checkUsedList() {
@@ -126,7 +169,7 @@ bool FillJob::writeUsedList() {
   // A list on the player goes to the player or nowhere: never into the bare
   // folder that a pulled card leaves behind.
   const std::string below = usedListBelowOutput();
-  if (!below.empty() && !outputFolder.reachedBy(outputDir.native())) {
+  if (!below.empty() && outputGone()) {
     printLine("Can't write the used-list ", usedListPath,
               ": the output directory is gone");
     bUsedListFailed = !transferred.empty();
