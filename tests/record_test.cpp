@@ -12,6 +12,7 @@
 #include <cstring>
 #include <regex>
 
+#include "os/files_below.h"
 #include "record/playlist.h"
 #include "run_output.h"
 #include "test_util.h"
@@ -396,4 +397,172 @@ TEST(RecordRun, PlaylistListsTheRecordedSongsThere) {
                 "that Plinkard did not write or that was changed since\n"),
       std::string::npos);
   EXPECT_EQ(readText(out + "/own.m3u8"), "mine\n");
+}
+
+namespace {
+
+// The lines of a run from "Removing the songs" up to the scan.
+std::string removalLines(const RunResult& run) {
+  const size_t from = run.out.find("Removing the songs");
+  return from == std::string::npos
+             ? ""
+             : run.out.substr(from, run.out.find("Scanning") - from);
+}
+
+}  // namespace
+
+// What -r must keep although a copy of it was recorded: a song moved back
+// by a run without -r, a song a plain run added, a song rewritten in place
+// with its size and time kept, and the used-songs list of the run.
+TEST(RecordRun, KeepsSongsThatAreNoLongerItsCopies) {
+  TempDir dir;
+  const std::string out = dir / "out";
+  makeDirs(out);
+  makeDirs(dir / "empty");
+  const RunOptions here{dir.path(), "", true};
+  writeFile(dir / "lib/A/moved.mp3", 1024);
+  writeFile(dir / "lib/A/edited.mp3", 2048);
+  writeText(dir / "lib/used.txt", "3\"x.mp3\n");
+  ASSERT_EQ(runBinary({"-i", "lib", "-o", "out", "-s", "1", "-d", "1", "-r",
+                       "-f", "mp3,txt"},
+                      here)
+                .status,
+            0);
+  // The user takes a song off the card, loses the library's copy, and
+  // moves the song back with a plain run.
+  makeDirs(dir / "rescue/A");
+  ASSERT_EQ(rename((out + "/A/moved.mp3").c_str(),
+                   (dir / "rescue/A/moved.mp3").c_str()),
+            0);
+  ASSERT_EQ(
+      runBinary({"-i", "rescue", "-o", "out", "-s", "1", "-d", "1", "-m"}, here)
+          .status,
+      0);
+  writeFile(dir / "plain/A/plain.mp3", 3072);
+  ASSERT_EQ(runBinary({"-i", "plain", "-o", "out", "-s", "1", "-d", "1"}, here)
+                .status,
+            0);
+  // A tag editor rewrites a song in place and keeps its time.
+  struct stat before;
+  ASSERT_EQ(stat((out + "/A/edited.mp3").c_str(), &before), 0);
+  writeText(out + "/A/edited.mp3", std::string(2048, 'T'));
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, (out + "/A/edited.mp3").c_str(), times, 0), 0);
+  const RunResult run = runBinary(
+      {"-i", "empty", "-o", "out", "-s", "1", "-r", "-l", "out/used.txt"},
+      here);
+  EXPECT_EQ(removalLines(run),
+            "Removing the songs of earlier fills...\n"
+            "Kept out/A/edited.mp3: its contents changed since it was copied\n"
+            "Kept out/used.txt: it is the used-songs list of this run\n"
+            "Kept out/A/moved.mp3: moved here, it is the only copy\n"
+            "Kept out/A/plain.mp3: copied here by a run without -r or -p\n"
+            "Songs of earlier fills: 0 removed, 4 kept, 0 could not be "
+            "removed.\n");
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(listTree(out),
+            (std::set<std::string>{".plinkard-record", "A/", "A/edited.mp3",
+                                   "A/moved.mp3", "A/plain.mp3", "used.txt"}));
+  EXPECT_EQ(readText(out + "/A/edited.mp3"), std::string(2048, 'T'));
+}
+
+// -l naming a file of the program's own in the output folder is refused
+// before anything is done; so is a record of more than 256 MiB, and an
+// output folder that cannot be locked.
+TEST(RecordRun, RefusesOwnFilesAsListsAndRecordsItCannotTrust) {
+  TempDir dir;
+  const std::string out = dir / "out";
+  writeFile(out + "/x.mp3", 1024);
+  const RunOptions here{dir.path(), "", true};
+  const char* const lists[] = {"out/.plinkard-record", "out/.PLINKARD-Record",
+                               "out/A/.plinkard-playlist.77.tmp",
+                               "out/week.m3u8"};
+  for (const char* list : lists) {
+    const RunResult run = runBinary({"-i", "out", "-o", "out", "-s", "1", "-r",
+                                     "-p", "week.m3u8", "-l", list},
+                                    here);
+    EXPECT_NE(run.out.find("The used-list " + std::string(list) +
+                           " is a file Plinkard keeps in the output directory "
+                           "(the record, the playlist or a temporary file); "
+                           "give another one!\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.status, 1) << list;
+  }
+  const std::string record = out + "/.plinkard-record";
+  writeText(record, kHeader + lineOf(out + "/x.mp3", "x.mp3"));
+  ASSERT_EQ(truncate(record.c_str(), (off_t{256} << 20) + 1), 0);
+  const RunResult large =
+      runBinary({"-i", "out", "-o", "out", "-s", "1", "-r"}, here);
+  EXPECT_EQ(removalLines(large) + std::to_string(large.status),
+            "Removing the songs of earlier fills...\nout/.plinkard-record is "
+            "not a record of Plinkard; nothing was removed. Move it away to "
+            "start a new record.\n1");
+  ASSERT_EQ(truncate(record.c_str(), 0), 0);
+  writeText(record, kHeader + lineOf(out + "/x.mp3", "x.mp3"));
+  if (!canRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv";
+  // Writable but not readable: no lock can be taken, so nothing goes.
+  chmod(record.c_str(), 0666);
+  chmod(out.c_str(), 0333);
+  const RunResult locked = runBinary({"-i", out, "-o", out, "-s", "1", "-r"},
+                                     RunOptions{"", "", true, true});
+  chmod(out.c_str(), 0755);
+  EXPECT_EQ(locked.out.substr(locked.out.find("Can't lock")),
+            "Can't lock the output directory " + out +
+                ": Permission denied; nothing was removed.\n");
+  EXPECT_EQ(locked.status, 1);
+  EXPECT_TRUE(pathExists(out + "/x.mp3"));
+}
+
+// No link below the output folder is followed: a song whose folder is one
+// fails with a line naming it, and nothing lands where the link leads.
+TEST(RecordRun, SongsNeverLandThroughALink) {
+  TempDir dir;
+  writeFile(dir / "lib/A/x.mp3", 1024);
+  makeDirs(dir / "out");
+  makeDirs(dir / "elsewhere");
+  ASSERT_EQ(symlink("../elsewhere", (dir / "out/A").c_str()), 0);
+  const RunResult run =
+      runBinary({"-i", "lib", "-o", "out", "-s", "1", "-d", "1"},
+                RunOptions{dir.path(), "", true});
+  EXPECT_NE(run.out.find(copyingLine(1, 1, "x.mp3") +
+                         "Can't create directory out/A: out/A is a link, and "
+                         "no link below the output directory is followed\n"
+                         "File '" +
+                         dir / "lib/A/x.mp3" + " could not be copied!\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(listTree(dir / "elsewhere").empty());
+}
+
+// A file put aside is the file looked at: one put at its name meanwhile is
+// neither removed nor overwritten, and one that a stopped run left aside is
+// given its name again by the next.
+TEST(FileAside, ChecksAndRemovesOneAndTheSameFile) {
+  TempDir dir;
+  writeText(dir / "A/x.mp3", "recorded");
+  os::HeldFolder held;
+  ASSERT_FALSE(held.hold(dir.path()));
+  std::string asideName;
+  {
+    os::FileAside aside;
+    ASSERT_FALSE(aside.putAside(held, "A/x.mp3"));
+    asideName = aside.asideName();
+    EXPECT_EQ(aside.status().size, 8u);
+    EXPECT_FALSE(pathExists(dir / "A/x.mp3"));
+    writeText(dir / "A/x.mp3", "another program's");
+    EXPECT_EQ(aside.putBack(), std::errc::file_exists);
+  }
+  EXPECT_EQ(readText(dir / "A/x.mp3"), "another program's");
+  EXPECT_EQ(readText(dir / ("A/" + asideName)), "recorded");
+  std::remove((dir / "A/x.mp3").c_str());
+  bool putBack = false;
+  EXPECT_FALSE(os::putBackLeftAside(held, "A/x.mp3", putBack));
+  EXPECT_TRUE(putBack);
+  EXPECT_EQ(readText(dir / "A/x.mp3"), "recorded");
+  os::FileAside removed;
+  ASSERT_FALSE(removed.putAside(held, "A/x.mp3"));
+  EXPECT_FALSE(removed.remove());
+  EXPECT_EQ(listTree(dir / "A"), std::set<std::string>{});
 }
