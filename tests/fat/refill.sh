@@ -17,13 +17,13 @@ check_record() {
   (cd "$FAT_TARGET" && find . -name '*.mp3' -type f -printf '%P\t%s\t%T@\n') > card.txt
   awk -F '\t' -v spare="${2:-}" '
     NR == FNR { size[$1] = $2; time[$1] = $3; next }
-    FNR == 1 && $0 != "plinkard-record 1" { bad = "no record"; exit }
+    FNR == 1 && $0 != "plinkard-record 2" { bad = "no record"; exit }
     $1 != "song" { next }
-    !($5 in size) { bad = "recorded but not on the card: " $5; exit }
-    size[$5] != $2 { bad = "another size than recorded: " $5; exit }
-    { d = time[$5] - $3; h = int((d < 0 ? d - 1800 : d + 1800) / 3600) }
-    d - h * 3600 > 2 || d - h * 3600 < -2 { bad = "another time than recorded: " $5; exit }
-    { seen[$5] = 1 }
+    !($NF in size) { bad = "recorded but not on the card: " $NF; exit }
+    size[$NF] != $2 { bad = "another size than recorded: " $NF; exit }
+    { d = time[$NF] - $3; h = int((d < 0 ? d - 1800 : d + 1800) / 3600) }
+    d - h * 3600 > 2 || d - h * 3600 < -2 { bad = "another time than recorded: " $NF; exit }
+    { seen[$NF] = 1 }
     END {
       for (p in size) if (!bad && !(p in seen) && p != spare) bad = "not recorded: " p
       if (bad) { print bad; exit 1 }
@@ -47,19 +47,19 @@ refill() {
   remount_target
   check_record "$1" "$2"
   # The playlist lists the recorded songs in the record's order.
-  { echo '#EXTM3U'; awk -F '\t' '$1 == "song" { print $5 }' "$FAT_TARGET/.plinkard-record"; } \
+  { echo '#EXTM3U'; awk -F '\t' '$1 == "song" { print $NF }' "$FAT_TARGET/.plinkard-record"; } \
     | cmp -s - "$FAT_TARGET/$playlist" || fail "$1: the playlist is not the record's songs"
 }
 
 refill first
 # The record holds the songs in the order they were copied.
 sed -n 's/^Copying file [0-9]* \/ [0-9]*: //p' first.out > copied.txt
-awk -F '\t' '$1 == "song" { sub(/.*\//, "", $5); print $5 }' "$FAT_TARGET/.plinkard-record" \
+awk -F '\t' '$1 == "song" { sub(/.*\//, "", $NF); print $NF }' "$FAT_TARGET/.plinkard-record" \
   | cmp -s - copied.txt || fail "the record is not in the order of the copies"
 songs=$(wc -l < copied.txt)
 
 # The user puts another song of the same size in place of the third one.
-mine=$(awk -F '\t' '$1 == "song" && ++n == 3 { print $5 }' "$FAT_TARGET/.plinkard-record")
+mine=$(awk -F '\t' '$1 == "song" && ++n == 3 { print $NF }' "$FAT_TARGET/.plinkard-record")
 head -c "$(stat -c %s "$FAT_TARGET/$mine")" /dev/urandom > mine.mp3
 cp mine.mp3 "$FAT_TARGET/$mine" && touch -d '2020-01-01 12:00' "$FAT_TARGET/$mine" \
   || fail "cannot replace $mine"
