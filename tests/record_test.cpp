@@ -566,3 +566,40 @@ TEST(FileAside, ChecksAndRemovesOneAndTheSameFile) {
   EXPECT_FALSE(removed.remove());
   EXPECT_EQ(listTree(dir / "A"), std::set<std::string>{});
 }
+
+// A run without -r or -p adds to a record it can read and leaves one it
+// cannot alone, saying so, and goes on.
+TEST(RecordRun, PlainRunAddsToARecordItCanRead) {
+  const struct {
+    const char* record;
+    const char* told;
+  } cases[] = {
+      {"plinkard-record 1\n", ""},
+      {"plinkard-record 3\n",
+       "The record out/.plinkard-record is of a later Plinkard (format 3); "
+       "the songs of this run are not added to it.\n"},
+      {"my notes\n",
+       "out/.plinkard-record is not a record of Plinkard; the songs of this "
+       "run are not added to it.\n"},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    writeFile(dir / "lib/x.mp3", 1024);
+    writeText(dir / "out/.plinkard-record", c.record);
+    const RunResult run = runBinary({"-i", "lib", "-o", "out", "-s", "1"},
+                                    RunOptions{dir.path(), "", true});
+    EXPECT_EQ(run.out.substr(0, run.out.find("Scanning")),
+              echoLines("lib", "out") + kDefaultFilter + c.told);
+    EXPECT_EQ(run.status, 0) << c.record;
+    const std::string after = readText(dir / "out/.plinkard-record");
+    if (*c.told != '\0') {
+      EXPECT_EQ(after, c.record);
+    } else {
+      EXPECT_TRUE(std::regex_match(
+          after, std::regex(std::string(kHeader) +
+                            "song\t1024\t[0-9.]+\tadded\t[0-9a-f]{16}\t-\t-\t-"
+                            "\tx.mp3\n")))
+          << after;
+    }
+  }
+}
