@@ -252,26 +252,30 @@ class Removal {
     return now == song.checksum;
   }
 
+  // What a dry run says of a copied song that is unchanged by size and
+  // time: whether its bytes are too, as the real run would find them.
+  bool wouldRemove(const RecordedSong& song, const os::FileStatus& seen) {
+    os::FileEnds ends;
+    uint64_t checksum = 0;
+    os::FileStatus now;
+    if (song.hasChecksum) {
+      if (const std::error_code error =
+              os::readEndsBelow(job_.outputFolder, song.path, now, ends)) {
+        return cannot(song, error);
+      }
+    }
+    if (!sameBytes(song, ends, checksum)) return changedBytes(song, checksum);
+    job_.printLine("Would remove ", shown(song.path));
+    ++removed_;
+    job_.record.dryRunRemovals.insert(song.path);
+    freed_ += roundUp(seen.size, job_.targetVolume.allocationUnit);
+    return false;
+  }
+
   // Removes a copied song that is unchanged by size and time once its
   // bytes are found the same too, looking at the very file it removes.
   bool remove(const RecordedSong& song, const os::FileStatus& seen) {
-    os::FileEnds ends;
-    uint64_t checksum = 0;
-    if (job_.bDryRun) {
-      os::FileStatus now;
-      if (song.hasChecksum) {
-        if (const std::error_code error =
-                os::readEndsBelow(job_.outputFolder, song.path, now, ends)) {
-          return cannot(song, error);
-        }
-      }
-      if (!sameBytes(song, ends, checksum)) return changedBytes(song, checksum);
-      job_.printLine("Would remove ", shown(song.path));
-      ++removed_;
-      job_.record.dryRunRemovals.insert(song.path);
-      freed_ += roundUp(seen.size, job_.targetVolume.allocationUnit);
-      return false;
-    }
+    if (job_.bDryRun) return wouldRemove(song, seen);
     os::FileAside aside;
     if (const std::error_code error =
             aside.putAside(job_.outputFolder, song.path)) {
@@ -279,25 +283,21 @@ class Removal {
     }
     const os::FileStatus& now = aside.status();
     // Another file than the one looked at a moment ago: judge that one.
-    if (now.id != seen.id) {
-      if (const char* why = whyKept(song, now)) {
-        putBack(song, aside);
-        keep(song, why, detail(song, now));
-        return false;
-      }
-    }
-    if (song.hasChecksum) {
-      if (const std::error_code error = aside.readEnds(ends)) {
-        putBack(song, aside);
-        return cannot(song, error);
-      }
-    }
-    if (!sameBytes(song, ends, checksum)) {
+    const char* why = now.id != seen.id ? whyKept(song, now) : nullptr;
+    os::FileEnds ends;
+    const std::error_code error = why == nullptr && song.hasChecksum
+                                      ? aside.readEnds(ends)
+                                      : std::error_code();
+    uint64_t checksum = 0;
+    if (why != nullptr || error || !sameBytes(song, ends, checksum)) {
       putBack(song, aside);
-      return changedBytes(song, checksum);
+      if (error) return cannot(song, error);
+      if (why == nullptr) return changedBytes(song, checksum);
+      keep(song, why, detail(song, now));
+      return false;
     }
-    if (const std::error_code error = aside.remove()) {
-      return cannot(song, error);
+    if (const std::error_code removed = aside.remove()) {
+      return cannot(song, removed);
     }
     job_.printLine("Removed ", shown(song.path));
     ++removed_;
