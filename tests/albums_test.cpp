@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 
@@ -21,6 +22,52 @@ TEST(Albums, TrackOrderComparesRunsOfDigitsAsNumbers) {
   for (const auto& [a, b] : before) {
     EXPECT_TRUE(trackOrderLess(a, b)) << a << " < " << b;
     EXPECT_FALSE(trackOrderLess(b, a)) << b << " < " << a;
+  }
+}
+
+// When one name is a prefix of the other the shorter comes first, and the
+// order is strict and transitive over all the names. Each name sits at the
+// end of a heap block of its own length, without a NUL, so that the
+// sanitizer build catches a read past it; the shorter one of a prefix pair
+// is also compared as a slice of the longer one's block.
+TEST(Albums, TrackOrderOfPrefixesIsAStrictOrderWithinTheNames) {
+  // clang-format off
+  const std::pair<std::string, std::string> before[] = {
+      {"01 Song", "01 Song (Live)"}, {"Track 1", "Track 10"}, {"a", "ab"},
+      {"Song", "Song2"}, {"Track 1", "Track 1a"}, {"Track 2", "Track 10"},
+      {"007", "7"}, {"1", "10"}, {"", "a"}, {"", "0"}, {"Song 09", "Song 9"},
+      {"Song 9", "Song 9 (Live)"}, {"1 Song", "01 Song (Live)"},
+      {"Track 1", "Track 01a"}};
+  // clang-format on
+  std::vector<std::unique_ptr<char[]>> blocks;
+  const auto block = [&](const std::string& name) {
+    blocks.emplace_back(new char[name.size()]);
+    std::copy(name.begin(), name.end(), blocks.back().get());
+    return std::string_view(blocks.back().get(), name.size());
+  };
+  std::vector<std::string_view> names;
+  for (const auto& [shorter, longer] : before) {
+    const std::string_view b = block(longer);
+    const bool prefix = longer.compare(0, shorter.size(), shorter) == 0;
+    for (const std::string_view a :
+         {block(shorter),
+          prefix ? b.substr(0, shorter.size()) : block(shorter)}) {
+      EXPECT_TRUE(trackOrderLess(a, b)) << shorter << " < " << longer;
+      EXPECT_FALSE(trackOrderLess(b, a)) << longer << " < " << shorter;
+      names.push_back(a);
+    }
+    names.push_back(b);
+  }
+  for (const std::string_view a : names) {
+    for (const std::string_view b : names) {
+      const bool less = trackOrderLess(a, b);
+      EXPECT_EQ(less || trackOrderLess(b, a), a != b) << a << " vs " << b;
+      for (const std::string_view c : names) {
+        if (less && trackOrderLess(b, c)) {
+          EXPECT_TRUE(trackOrderLess(a, c)) << a << " < " << b << " < " << c;
+        }
+      }
+    }
   }
 }
 

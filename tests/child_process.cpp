@@ -99,7 +99,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     throw std::runtime_error("pipe");
   }
   const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  const int in = options.input.empty() ? null : inputFile(options.input);
+  const int in = options.inputFd >= 0    ? options.inputFd
+                 : options.input.empty() ? null
+                                         : inputFile(options.input);
   const int childOut = options.capture         ? out[1]
                        : options.outputFd >= 0 ? options.outputFd
                                                : null;
@@ -108,7 +110,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   if (pid_ == 0) {
     execChild(pointers, options, in, childOut, options.capture ? err[1] : null);
   }
-  if (in != null) close(in);
+  if (in != null && in != options.inputFd) close(in);
   close(null);
   if (options.capture) {
     close(out[1]);

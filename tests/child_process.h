@@ -11,6 +11,7 @@ struct ChildOptions {
   std::string cwd;           // working folder; the parent's when empty
   std::string input;         // bytes on standard input
   bool closedInput = false;  // standard input closed instead
+  int inputFd = -1;          // or standard input from this descriptor
   // Standard output and error are collected; without, they go to
   // /dev/null, or standard output to `outputFd` when that is given.
   bool capture = true;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "job_test_helpers.h"
 #include "run_output.h"
 #include "test_util.h"
 
@@ -284,4 +285,65 @@ TEST(FrontEnd, DryRunShowsThePlanAndChangesNothing) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(listTree(dir.path()), before);
   EXPECT_EQ(readText(dir / "used"), "7\"other.mp3\n");
+}
+
+// A flag before a value-taking option leaves that option its value: every
+// flag before every option that takes one.
+TEST(FrontEnd, FlagBeforeAnOptionLeavesItsValue) {
+  TempDir dir;
+  makeDirs(dir / "lib");
+  const struct {
+    const char* name;
+    bool (*acted)(const FillJob&, const OptionResult&);
+  } flags[] = {
+      {"-a", [](const FillJob& j, const OptionResult&) { return j.bAlbums; }},
+      {"-r", [](const FillJob& j, const OptionResult&) { return j.bReplace; }},
+      {"-n", [](const FillJob& j, const OptionResult&) { return j.bDryRun; }},
+      {"-m", [](const FillJob& j, const OptionResult&) { return j.bMove; }},
+      {"-v", [](const FillJob& j, const OptionResult&) { return j.bVerbose; }},
+      {"-w",
+       [](const FillJob&, const OptionResult& r) { return r.waitAtExit; }},
+  };
+  const struct {
+    const char* name;
+    std::string value;
+    std::string (*stored)(const FillJob&);
+    std::string expected;
+  } options[] = {
+      {"-i", dir / "lib",
+       [](const FillJob& j) {
+         return j.inputDirs.empty() ? "" : j.inputDirs.back().string();
+       },
+       dir / "lib"},
+      {"-o", dir.path(), [](const FillJob& j) { return j.outputDir.string(); },
+       dir.path()},
+      {"-s", "5", [](const FillJob& j) { return std::to_string(j.fillSize); },
+       "5120"},
+      {"-f", "ogg",
+       [](const FillJob& j) {
+         return j.filters.empty() ? "" : j.filters.back();
+       },
+       ".ogg"},
+      {"-in", "x", [](const FillJob& j) { return j.includeRegex; }, "x"},
+      {"-ex", "y", [](const FillJob& j) { return j.excludeRegex; }, "y"},
+      {"-l", "used", [](const FillJob& j) { return j.usedListPath; }, "used"},
+      {"-p", "a.m3u8", [](const FillJob& j) { return j.playlistName; },
+       "a.m3u8"},
+      {"-d", "2", [](const FillJob& j) { return std::to_string(j.namingMode); },
+       "2"},
+  };
+  for (const auto& flag : flags) {
+    for (const auto& option : options) {
+      TestJob test;
+      OptionResult result;
+      const char* const argv[] = {"plinkard", flag.name, option.name,
+                                  option.value.c_str()};
+      readOptions(test.job, 4, argv, result);
+      const std::string args =
+          std::string(flag.name) + " " + option.name + " " + option.value;
+      EXPECT_TRUE(flag.acted(test.job, result)) << "args: " << args;
+      EXPECT_EQ(option.stored(test.job), option.expected) << "args: " << args;
+      EXPECT_EQ(result.missingValueFor, "") << "args: " << args;
+    }
+  }
 }

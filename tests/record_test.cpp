@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <regex>
 
 #include "os/files_below.h"
@@ -601,5 +602,71 @@ TEST(RecordRun, PlainRunAddsToARecordItCanRead) {
                             "\tx.mp3\n")))
           << after;
     }
+  }
+}
+
+// Playlists of two names in one folder, written in turn: each run keeps the
+// other one known as Plinkard's, so that a later run may replace it. A
+// song more each time makes every playlist differ from its last version.
+TEST(RecordRun, TwoPlaylistsInOneFolderStayPlinkards) {
+  TempDir dir;
+  makeDirs(dir / "out");
+  std::string listed = "#EXTM3U\n";
+  for (int run = 1; run <= 5; ++run) {
+    const std::string playlist = run % 2 == 1 ? "A.m3u8" : "B.m3u8",
+                      song = "s" + std::to_string(run) + ".mp3";
+    writeFile(dir / ("lib/" + song), 1024);
+    listed += song + "\n";
+    const RunResult ran =
+        runBinary({"-i", "lib", "-o", "out", "-s", "1", "-p", playlist},
+                  RunOptions{dir.path(), "", true});
+    EXPECT_EQ(ran.status, 0) << "run " << run << ": " << ran.out;
+    EXPECT_NE(ran.out.find("Wrote the playlist out/" + playlist + " of " +
+                           std::to_string(run) + " songs.\n"),
+              std::string::npos)
+        << "run " << run << ": " << ran.out;
+    EXPECT_EQ(readText(dir / ("out/" + playlist)), listed) << "run " << run;
+  }
+}
+
+// A recorded folder that cannot be removed for want of permission, or on a
+// read-only file system, is told and makes the status 2; the record keeps
+// it.
+TEST(RecordRun, FolderThatCannotBeRemovedIsToldAndCounts) {
+  if (!canRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv";
+  TempDir dir;
+  const std::string out = dir / "out", lib = dir / "lib", r = out + "/R";
+  makeDirs(lib);
+  makeDirs(out + "/P/E");
+  makeDirs(r + "/E");
+  Record record;
+  record.folders = {"P/E"};
+  std::string told =
+      "Can't remove the folder " + out + "/P/E: Permission denied\n";
+  // R/E on a read-only bind mount of R, where one can be made.
+  bool mounted = mount(r.c_str(), r.c_str(), nullptr, MS_BIND, nullptr) == 0;
+  if (mounted && mount(nullptr, r.c_str(), nullptr,
+                       MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0) {
+    record.folders.emplace_back("R/E");
+    told += "Can't remove the folder " + r + "/E: Read-only file system\n";
+  } else {
+    std::cout << "note: no read-only mount here: " << strerror(errno) << "\n";
+  }
+  writeText(out + "/.plinkard-record", recordText(record));
+  chmod(out.c_str(), 0777);
+  chmod((out + "/.plinkard-record").c_str(), 0666);
+  chmod((out + "/P").c_str(), 0555);
+  const RunResult run = runBinary({"-i", lib, "-o", out, "-s", "1", "-r"},
+                                  RunOptions{"", "", true, true});
+  if (mounted) umount2(r.c_str(), MNT_DETACH);
+  EXPECT_EQ(run.out, echoLines(lib, out) + kDefaultFilter +
+                         "Removing the songs of earlier fills...\nSongs of "
+                         "earlier fills: 0 removed, 0 kept, 0 could not be "
+                         "removed.\n" +
+                         told + scanLines(0) + nothingToCopy(1));
+  EXPECT_EQ(run.status, 2);
+  const std::string after = readText(out + "/.plinkard-record");
+  for (const std::string& folder : record.folders) {
+    EXPECT_NE(after.find(folderLine(folder)), std::string::npos) << after;
   }
 }

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <sstream>
 #include <tuple>
+#include <utility>
 
 #include "child_process.h"
 #include "job_test_helpers.h"
@@ -55,6 +58,22 @@ std::vector<std::string> withInputs(const std::vector<std::string>& inputs,
   }
   return args;
 }
+
+// Messages kept as text; the first flush runs `action`, once.
+class FirstFlush : public std::stringbuf {
+ public:
+  explicit FirstFlush(std::function<void()> action)
+      : action_(std::move(action)) {}
+
+ protected:
+  int sync() override {
+    if (action_) std::exchange(action_, nullptr)();
+    return std::stringbuf::sync();
+  }
+
+ private:
+  std::function<void()> action_;
+};
 
 }  // namespace
 
@@ -165,6 +184,62 @@ TEST(IndexRun, FoldersTheUserCannotReadAreReportedAndTheRunGoesOn) {
                         " exists: Permission denied\n",
                     1, "ok.mp3"));
   EXPECT_TRUE(pathExists(dir / "out/ok.mp3"));
+}
+
+// Where a FAT folder lists "A.mp3", the target "a.mp3" is that file: its
+// listing must leave such a name to a lookup, which finds it there, for
+// every letter; '@' and '[' next to the letters have no other case. A
+// folder that tells case apart stands in: the lower-case twins appear once
+// it was listed (at the message about a name too long to look up), so only
+// a lookup finds them, and a listing that compares names exactly rules
+// them out.
+TEST(IndexPrune, FatListingLeavesEveryCaseTwinToALookup) {
+  std::vector<std::pair<std::string, std::string>> twins = {{"@", "`"},
+                                                            {"[", "{"}};
+  for (char c = 'A'; c <= 'Z'; ++c) {
+    twins.emplace_back(std::string(1, c),
+                       std::string(1, static_cast<char>(c - 'A' + 'a')));
+  }
+  using Listing = TargetVolume::Listing;
+  for (const Listing listing : {Listing::IgnoreCase, Listing::Exact}) {
+    TempDir dir;
+    const std::string out = dir / "out";
+    for (const auto& [listed, target] : twins) {
+      writeFile(out + "/" + listed + ".mp3", 0);
+    }
+    FirstFlush messages([&] {
+      for (const auto& [listed, target] : twins) {
+        writeFile(out + "/" + target + ".mp3", 0);
+      }
+    });
+    std::ostream stream(&messages);
+    FillJob job(stream);
+    job.outputDir = out;
+    ASSERT_FALSE(job.outputFolder.hold(out));
+    job.targetVolume.listing = listing;
+    for (const std::string& name :
+         {std::string("first"), std::string(300, 'n')}) {
+      job.songs.push_back(songEntry("", 0, out + "/" + name + ".mp3"));
+    }
+    for (const auto& [listed, target] : twins) {
+      job.songs.push_back(songEntry("", 0, out + "/" + target + ".mp3"));
+    }
+    job.removeExistingTargets();
+    std::set<std::string> kept;
+    for (const SongEntry& song : job.songs) {
+      kept.insert(song.targetPath.filename().string());
+    }
+    const bool ignoresCase = listing == Listing::IgnoreCase;
+    EXPECT_EQ(kept.count("first.mp3"), 1u);
+    for (const auto& [listed, target] : twins) {
+      const bool twin = ignoresCase && listed != "@" && listed != "[";
+      EXPECT_EQ(kept.count(target + ".mp3"), twin ? 0u : 1u)
+          << "target " << target << ".mp3 beside " << listed
+          << ".mp3, ignoring case: " << ignoresCase;
+    }
+    EXPECT_NE(messages.str().find("File name too long"), std::string::npos)
+        << messages.str();
+  }
 }
 
 // Scanning with the root as base stands in for scanning all of "/": the

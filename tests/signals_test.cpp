@@ -105,6 +105,38 @@ TEST_F(InterruptTest, HangupIgnoredByTheCallerStaysIgnored) {
   EXPECT_EQ(listTree(out), (std::set<std::string>{"big.mp3", "small.mp3"}));
 }
 
+// -w waits for a key at the end; a signal that ends the wait ends the run
+// with 128 + its number, as one at any other time does. Standard input is
+// a pipe that stays open and empty.
+TEST(InterruptRun, SignalDuringTheWaitAtTheEndSetsTheStatus) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal));
+    TempDir dir;
+    const std::string log = dir / "log", prompt = "Press any key to continue";
+    int input[2];
+    ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+    const int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ChildOptions options;
+    options.capture = false;
+    options.outputFd = logFd;
+    options.inputFd = input[0];
+    options.defaultSignals = true;
+    options.timeoutSeconds = 30;
+    ChildProcess child({PLINKARD_BINARY, "-w"}, options);
+    close(logFd);
+    while (readText(log).find(prompt) == std::string::npos && child.running()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(child.pid(), signal);
+    const ChildResult ended = child.wait();
+    close(input[0]);
+    close(input[1]);
+    EXPECT_EQ(ended.status, 128 + signal);
+    EXPECT_EQ(readText(log),
+              banner() + "No input directory given!\n" + prompt + " . . . \n");
+  }
+}
+
 TEST(InterruptUnit, NotedSignalStopsTheCopyAndTheWait) {
   TempDir dir;
   writeFile(dir / "a.mp3", 10 << 20);

@@ -11,7 +11,12 @@ void waitForKey(std::ostream& out) {
 }
 
 void exitProgram(std::ostream& out, int status, bool wait) {
-  if (wait) waitForKey(out);
+  if (wait) {
+    waitForKey(out);
+    // A signal that ended the wait ends the run as one at any other time.
+    const int signal = os::interruptSignal();
+    if (signal != 0) status = 128 + signal;
+  }
   out.flush();
   std::exit(status);
 }
