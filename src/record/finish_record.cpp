@@ -82,8 +82,8 @@ void writePlaylist(FillJob& job) {
   size_t listed = 0;
   RecordedFile written;
   written.path = path;
-  bool replaced = false;
   if (why.empty()) {
+    bool replaced = false;
     const std::string text = playlistText(songsThere(job), path, listed);
     os::FileStatus status;
     const std::error_code error = os::replaceFileBelow(

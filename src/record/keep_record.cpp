@@ -162,9 +162,9 @@ class Removal {
       std::error_code error =
           os::statusBelow(job_.outputFolder, path, found[i]);
       if (!error && found[i].kind == Kind::Missing && !job_.bDryRun) {
-        bool putBack = false;
-        error = os::putBackLeftAside(job_.outputFolder, path, putBack);
-        if (putBack) {
+        bool given = false;
+        error = os::putBackLeftAside(job_.outputFolder, path, given);
+        if (given) {
           job_.printLine("Put back ", shown(path),
                          ", which a stopped run had left aside");
           error = os::statusBelow(job_.outputFolder, path, found[i]);

@@ -43,10 +43,9 @@ bool FillJob::usedListIsOwnFile() const {
   // The same file by another name: a link, or a name in another case.
   os::FileId listId;
   if (!own && !os::identifyPath(absoluteForm(usedListPath), listId)) {
-    os::FileStatus record;
-    own = !os::statusBelow(outputFolder, kRecordName, record) &&
-          record.kind == os::FileStatus::Kind::RegularFile &&
-          record.id == listId;
+    os::FileStatus held;
+    own = !os::statusBelow(outputFolder, kRecordName, held) &&
+          held.kind == os::FileStatus::Kind::RegularFile && held.id == listId;
   }
   if (own) {
     printLine("The used-list ", usedListPath,
