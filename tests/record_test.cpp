@@ -97,6 +97,15 @@ TEST(RecordFormat, DamagedLinesAreToldAndLeftOut) {
     EXPECT_EQ(parseRecord(other, record, problems, version), format) << other;
   }
   EXPECT_EQ(version, 3u);
+  // However many lines are damaged, only the first are kept to be told.
+  std::string damaged = kHeader;
+  for (int i = 0; i < 150; ++i) damaged += "junk\n";
+  problems.clear();
+  ASSERT_EQ(parseRecord(damaged, record, problems, version),
+            RecordFormat::Known);
+  ASSERT_EQ(problems.size(), kMaxProblems + 1);
+  EXPECT_EQ(problems.back().line, 0u);
+  EXPECT_EQ(problems.back().more, 150 - kMaxProblems);
 }
 
 TEST(RecordFormat, UnchangedMeansSameSizeAndTimeUpToFatAndTimeZones) {

@@ -421,8 +421,13 @@ bool readRecordOrSay(FillJob& job, const std::string& shown, const char* tail,
     return false;
   }
   for (const RecordProblem& problem : problems) {
-    job.printLine("Ignoring line ", problem.line, " of the record ", shown,
-                  ": ", problem.why);
+    if (problem.line == 0) {
+      job.printLine("Ignoring ", problem.more, " more lines of the record ",
+                    shown, " that cannot be used either");
+    } else {
+      job.printLine("Ignoring line ", problem.line, " of the record ", shown,
+                    ": ", problem.why);
+    }
   }
   return true;
 }

@@ -234,6 +234,14 @@ std::string textField(const std::string& text) {
 
 }  // namespace
 
+void RecordParser::tell(size_t line, std::string why) {
+  if (problems_.size() < kMaxProblems) {
+    problems_.push_back({line, std::move(why), 0});
+  } else {
+    ++untold_;
+  }
+}
+
 bool RecordParser::line(std::string_view text, bool ended) {
   const size_t number = ++number_;
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
@@ -252,17 +260,18 @@ bool RecordParser::line(std::string_view text, bool ended) {
   }
   // Every line is written with its line end: one without was cut short.
   if (!ended) {
-    problems_.push_back({number, "it has no line end"});
+    tell(number, "it has no line end");
     return true;
   }
   if (text.empty()) return true;
-  const std::string why = readLine(text, version_, record_);
-  if (!why.empty()) problems_.push_back({number, why});
+  std::string why = readLine(text, version_, record_);
+  if (!why.empty()) tell(number, std::move(why));
   return true;
 }
 
 RecordFormat RecordParser::finish() {
   if (format_ != RecordFormat::Known) return format_;
+  if (untold_ > 0) problems_.push_back({0, "", untold_});
   keepLastOfEach(record_.songs, [](const RecordedSong& s) -> std::string_view {
     return s.path;
   });

@@ -68,11 +68,15 @@ struct Record {
   std::vector<RecordedFile> playlists;  // each path once
 };
 
-// A line of a record that could not be used, and why.
+// A line of a record that could not be used, and why. Only the first
+// kMaxProblems are told one by one; a last problem with `line` 0 then
+// counts the others in `more`.
 struct RecordProblem {
   size_t line = 0;  // from 1
   std::string why;
+  size_t more = 0;
 };
+constexpr size_t kMaxProblems = 100;
 
 enum class RecordFormat {
   Known,       // read; unusable lines are in the problems
@@ -107,6 +111,9 @@ class RecordParser {
   size_t number_ = 0;
   unsigned version_ = 0;
   RecordFormat format_ = RecordFormat::NotARecord;
+  size_t untold_ = 0;  // problems beyond kMaxProblems
+
+  void tell(size_t line, std::string why);
 };
 
 // Reads all of `text` into `record` as RecordParser does; `version` is the
