@@ -65,6 +65,82 @@ TEST(TargetSpace, FirstFitCountsUnitsEntriesAndNewFolders) {
   EXPECT_EQ(firstFitOnTarget({0}, costs, 100000, choice), 4096 + 8192);
 }
 
+// Songs into a folder that exists, one after another: each entry costs
+// nothing while the free bytes of its allocation surely hold a run of slots
+// for it, whatever runs its entries leave, and a unit otherwise; once
+// outgrown, entries go into new units. No free bytes is the full folder of
+// a file system that does not tell its allocation.
+TEST(TargetSpace, EntriesFillTheAllocationOfAnExistingFolder) {
+  struct Case {
+    uint64_t freeBytes, entries;
+    std::vector<uint64_t> entryBytes, costs;  // by song, in order
+  };
+  const uint64_t u = 128;
+  const Case cases[] = {
+      {0, 0, {96, 96}, {1 + u, 1 + u}},
+      // Three runs, each of 64 bytes: no room for three slots, but 224 do.
+      {192, 2, {96}, {1 + u}},
+      {224, 2, {96, 96}, {1, 1 + u}},
+      // Outgrown by the first; the second follows it into new units.
+      {224, 2, {128, 64}, {1 + u, 1 + u}},
+      {4032, 2, {96, 96, 96, 64}, {1, 1, 1, 1}},
+  };
+  for (const Case& c : cases) {
+    SpaceCosts costs;
+    costs.unit = u;
+    costs.folders.resize(1);
+    costs.folders[0].freeBytes = c.freeBytes;
+    costs.folders[0].entries = c.entries;
+    costs.songCosts.assign(c.entryBytes.size(), 1);
+    costs.entryBytes = c.entryBytes;
+    costs.folderOf.assign(c.entryBytes.size(), 0);
+    TargetFill fill(costs);
+    for (uint32_t i = 0; i < c.costs.size(); ++i) {
+      const std::string context =
+          "free " + std::to_string(c.freeBytes) + ", song " + std::to_string(i);
+      EXPECT_EQ(fill.costOf(&i, &i + 1, 100000), c.costs[i]) << context;
+      EXPECT_EQ(fill.take(&i, &i + 1, 100000), c.costs[i]) << context;
+    }
+  }
+}
+
+// Where a folder's size is its allocation, an existing folder's free bytes
+// are that size less its listed entries, four unlisted ones and the entries
+// the run will make there: the record's, of 96 and 128 bytes.
+TEST(TargetSpace, ExistingFoldersFreeBytesFromTheirSizeAndListing) {
+  TempDir dir;
+  writeFile(dir / "out/Old/fourteen.mp3xx", 0);
+  TestJob test;
+  FillJob& job = test.job;
+  job.outputDir = dir / "out";
+  job.bFillAll = job.bReplace = true;
+  ASSERT_FALSE(job.outputFolder.hold(job.outputDir.native()));
+  job.targetVolume.entries = TargetVolume::Entries::Fat;
+  job.songs.push_back(songEntry("/lib/x.mp3", 7, dir / "out/Old/b.mp3"));
+  uint64_t size[2] = {};  // of "" and Old
+  ASSERT_FALSE(job.outputFolder.folderSize("", size[0]));
+  ASSERT_FALSE(job.outputFolder.folderSize("Old", size[1]));
+  if (size[0] < 1024 || size[1] < 1024) {
+    GTEST_SKIP() << "folder sizes here are no allocations: " << size[0];
+  }
+  // "." and "..", Old or fourteen.mp3xx, the unlisted; the record's.
+  const uint64_t free[2] = {size[0] - 64 - 64 - 128 - 96 - 128,
+                            size[1] - 64 - 96 - 128};
+  const uint64_t entries[2] = {2 + 1 + 4 + 2, 2 + 1 + 4};
+  for (const bool allocation : {false, true}) {
+    job.targetVolume.folderSizeIsAllocation = allocation;
+    const SpaceCosts costs = spaceCostsOf(job);
+    // Without, the record's entries are not looked at: Old alone.
+    ASSERT_EQ(costs.folders.size(), allocation ? 2u : 1u);
+    for (size_t i = 0; i < costs.folders.size(); ++i) {
+      EXPECT_EQ(costs.folders[i].freeBytes, allocation ? free[i] : 0)
+          << "folder " << i << ", allocation " << allocation;
+      EXPECT_EQ(costs.folders[i].entries, allocation ? entries[i] : 0)
+          << "folder " << i << ", allocation " << allocation;
+    }
+  }
+}
+
 TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
   TempDir dir;
   makeDirs(dir / "out/Old");
@@ -107,20 +183,22 @@ TEST(TargetSpace, SongsCostTheirUnitsAndTheirLineInAListOnTheTarget) {
 
 TEST(TargetSpace, FileSystemTypesDecideNamesSizesAndListings) {
   using Listing = TargetVolume::Listing;
-  // Type, names mapped, 4 GiB limit, short names, listing.
-  const std::tuple<std::string, bool, bool, bool, Listing> cases[] = {
-      {"vfat", true, true, true, Listing::IgnoreCase},
-      {"exfat", true, false, false, Listing::IgnoreCase},
-      {"ntfs3", true, false, true, Listing::IgnoreCase},
-      {"fuse.exfat", true, false, false, Listing::None},
-      {"fuseblk", true, false, true, Listing::None},
-      {"fuse.fusefat", true, true, true, Listing::None},
-      {"fuse.sshfs", false, false, false, Listing::None},
-      {"ext4", false, false, false, Listing::Exact},
-      {"tmpfs", false, false, false, Listing::Exact},
-      {"other", false, false, false, Listing::None},
+  // Type, names mapped, 4 GiB limit, short names, listing, a folder's size
+  // is its allocation.
+  const std::tuple<std::string, bool, bool, bool, Listing, bool> cases[] = {
+      {"vfat", true, true, true, Listing::IgnoreCase, true},
+      {"exfat", true, false, false, Listing::IgnoreCase, true},
+      {"ntfs3", true, false, true, Listing::IgnoreCase, false},
+      {"fuse.exfat", true, false, false, Listing::None, false},
+      {"fuseblk", true, false, true, Listing::None, false},
+      {"fuse.fusefat", true, true, true, Listing::None, false},
+      {"fuse.sshfs", false, false, false, Listing::None, false},
+      {"ext4", false, false, false, Listing::Exact, false},
+      {"tmpfs", false, false, false, Listing::Exact, false},
+      {"other", false, false, false, Listing::None, false},
   };
-  for (const auto& [type, names, limit, shortNames, listing] : cases) {
+  for (const auto& [type, names, limit, shortNames, listing, allocation] :
+       cases) {
     os::VolumeInfo info;
     info.type = type;
     const TargetVolume volume = describeVolume(info);
@@ -128,6 +206,7 @@ TEST(TargetSpace, FileSystemTypesDecideNamesSizesAndListings) {
     EXPECT_EQ(volume.fourGiBLimit, limit) << type;
     EXPECT_EQ(volume.shortNames, shortNames) << type;
     EXPECT_EQ(volume.listing, listing) << type;
+    EXPECT_EQ(volume.folderSizeIsAllocation, allocation) << type;
   }
 }
 
@@ -153,8 +232,9 @@ TEST(TargetSpace, FolderRoomFromListingsAndTheList) {
     job.songs.push_back(songEntry("/lib/x.mp3", 7, dir / "out/" + target));
   }
   job.removeExistingTargets();
-  EXPECT_EQ(job.listedFolderEntries,
-            (std::unordered_map<std::string, uint64_t>{{"", 128}}));
+  ASSERT_EQ(job.listedFolderEntries.size(), 1u);
+  EXPECT_EQ(job.listedFolderEntries[""].bytes, 128u);
+  EXPECT_EQ(job.listedFolderEntries[""].count, 3u);
   const SpaceCosts costs = spaceCostsOf(job);
   ASSERT_EQ(costs.folders.size(), 3u);  // "", Old, Old/Sub
   EXPECT_EQ(costs.folders[0].entryRoom, limit - 128 - 64);

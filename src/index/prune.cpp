@@ -45,10 +45,10 @@ bool hasNonAscii(std::string_view name) {
 // noticed.
 class TargetLookup {
  public:
-  // With `listedEntries`, notes there the entry bytes of every folder it
+  // With `listedEntries`, notes there the entries of every folder it
   // lists.
   TargetLookup(const os::HeldFolder& output, const TargetVolume& volume,
-               std::unordered_map<std::string, uint64_t>* listedEntries)
+               std::unordered_map<std::string, FolderEntries>* listedEntries)
       : output_(output), volume_(volume), listedEntries_(listedEntries) {}
 
   std::error_code lookUp(const char* relative, bool& exists) {
@@ -129,7 +129,7 @@ class TargetLookup {
       folder.fileOrFolder = std::move(listed.fileOrFolder);
       keepKeys(folder);
       if (listedEntries_ != nullptr) {
-        (*listedEntries_)[relative] = listedEntryBytes(volume_, folder.names);
+        (*listedEntries_)[relative] = listedEntries(volume_, folder.names);
       }
     }
     return folder;
@@ -158,7 +158,7 @@ class TargetLookup {
 
   const os::HeldFolder& output_;
   const TargetVolume& volume_;
-  std::unordered_map<std::string, uint64_t>* listedEntries_;
+  std::unordered_map<std::string, FolderEntries>* listedEntries_;
   std::unordered_map<std::string, Folder> folders_;
 };
 
@@ -168,7 +168,7 @@ bool FillJob::removeExistingTargets() {
   const std::string& outputText = outputDir.native();
   TargetLookup lookup(
       outputFolder, targetVolume,
-      targetVolume.folderEntryBytes != 0 ? &listedFolderEntries : nullptr);
+      targetVolume.countsFolderEntries() ? &listedFolderEntries : nullptr);
   // remove_if keeps the order of the songs it keeps and decides the songs
   // one after another, so the messages come in index order.
   auto kept =

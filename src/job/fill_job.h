@@ -120,7 +120,7 @@ class FillJob {
   // Drops every song whose target exists, keeping the order of the others
   // (index/prune.cpp). A target that cannot be looked up is reported ("Can't
   // check whether <target> exists: <description>") and its song dropped
-  // too. On a target whose folders hold a limited number of entries, keeps
+  // too. Where the planner counts the entries of existing folders, keeps
   // the entries of each folder it listed in listedFolderEntries. Returns
   // true.
   bool removeExistingTargets();
@@ -266,10 +266,10 @@ class FillJob {
   bool bMove = false;
   std::string usedListPath;
   std::string playlistName;  // as typed
-  // On a target whose folders hold a limited number of entries: the bytes of
-  // entries in each folder that pruning listed, by its path below the
-  // output folder ("" for the output folder itself).
-  std::unordered_map<std::string, uint64_t> listedFolderEntries;
+  // Where the planner counts the entries of existing folders: the entries
+  // of each folder that pruning listed, by its path below the output folder
+  // ("" for the output folder itself).
+  std::unordered_map<std::string, FolderEntries> listedFolderEntries;
   std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
   bool bDryRun = false;

@@ -60,8 +60,10 @@ TargetVolume describeVolume(const os::VolumeInfo& info) {
   }
   if (type == "vfat") {
     setFat(volume);
+    volume.folderSizeIsAllocation = true;
   } else if (type == "exfat") {
     setExFat(volume);
+    volume.folderSizeIsAllocation = true;
   } else if (type == "ntfs" || type == "ntfs3") {
     setNtfs(volume);
   } else if (type == "ext4" || type == "xfs" || type == "btrfs" ||
@@ -90,11 +92,13 @@ uint64_t entryBytes(const TargetVolume& volume, const std::string& name) {
   }
 }
 
-uint64_t listedEntryBytes(const TargetVolume& volume,
-                          const std::vector<std::string>& names) {
-  uint64_t bytes = 64;
+FolderEntries listedEntries(const TargetVolume& volume,
+                            const std::vector<std::string>& names) {
+  FolderEntries entries{64, 2};
   for (const std::string& name : names) {
-    if (name != "." && name != "..") bytes += entryBytes(volume, name);
+    if (name == "." || name == "..") continue;
+    entries.bytes += entryBytes(volume, name);
+    ++entries.count;
   }
-  return bytes;
+  return entries;
 }

@@ -32,6 +32,21 @@ struct TargetVolume {
   // The most bytes of directory entries one folder holds, "." and ".."
   // included; 0 where folders have no such limit.
   uint64_t folderEntryBytes = 0;
+  // A folder's size is the bytes allocated to its entries, and a new entry
+  // takes the first run of free 32-byte slots that holds it, the slots of
+  // deleted entries included (FAT and exFAT in the kernel).
+  bool folderSizeIsAllocation = false;
+
+  // Whether the planner counts the entries that existing folders hold.
+  bool countsFolderEntries() const {
+    return folderEntryBytes != 0 || folderSizeIsAllocation;
+  }
+};
+
+// The directory entries of a folder, as a listing shows them.
+struct FolderEntries {
+  uint64_t bytes = 0;  // of all its entries
+  uint64_t count = 0;  // entries, "." and ".." included
 };
 
 // The traits of a file system by its type as the platform layer names it;
@@ -42,10 +57,10 @@ TargetVolume describeVolume(const os::VolumeInfo& info);
 // The bytes that the directory entries of a file named `name` take.
 uint64_t entryBytes(const TargetVolume& volume, const std::string& name);
 
-// The bytes of directory entries that a folder listing `names` takes: each
-// name's as entryBytes counts them, and "." and ".." as one 32-byte entry
-// each, whether the listing shows them or not.
-uint64_t listedEntryBytes(const TargetVolume& volume,
-                          const std::vector<std::string>& names);
+// The directory entries of a folder listing `names`: each name's bytes as
+// entryBytes counts them, and "." and ".." as one 32-byte entry each,
+// whether the listing shows them or not.
+FolderEntries listedEntries(const TargetVolume& volume,
+                            const std::vector<std::string>& names);
 
 #endif  // PLINKARD_JOB_TARGET_VOLUME_H_

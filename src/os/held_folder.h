@@ -62,6 +62,12 @@ class HeldFolder {
   // or a non-folder on the way, is `exists` false.
   std::error_code probe(const char* relative, bool& exists) const;
 
+  // The size the file system gives the folder `relative` ("" for the held
+  // folder itself), links followed: on FAT and exFAT the bytes allocated to
+  // its entries. ENOTDIR when something else stands there.
+  std::error_code folderSize(const std::string& relative,
+                             uint64_t& bytes) const;
+
   // The names in the folder `relative` ("" for the held folder itself).
   std::error_code listNames(const std::string& relative,
                             FolderNames& names) const;

@@ -126,6 +126,20 @@ std::error_code HeldFolder::probe(const char* relative, bool& exists) const {
   return lastError();
 }
 
+std::error_code HeldFolder::folderSize(const std::string& relative,
+                                       uint64_t& bytes) const {
+  struct stat st;
+  const int at = folder_.valid() ? folder_.get() : AT_FDCWD;
+  if (fstatat(at, relative.empty() ? "." : relative.c_str(), &st, 0) != 0) {
+    return lastError();
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    return std::make_error_code(std::errc::not_a_directory);
+  }
+  bytes = static_cast<uint64_t>(st.st_size);
+  return {};
+}
+
 std::error_code HeldFolder::listNames(const std::string& relative,
                                       FolderNames& names) const {
   const int at = folder_.valid() ? folder_.get() : AT_FDCWD;

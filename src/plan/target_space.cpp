@@ -40,9 +40,8 @@ class FolderTable {
       folder.parent = this->folder(
           slash == std::string::npos ? "" : relative.substr(0, slash));
       if (limit_ != 0) folder.entryRoom = limit_;
-    } else if (limit_ != 0) {
-      const uint64_t held = heldEntryBytes(relative);
-      folder.entryRoom = held < limit_ ? limit_ - held : 0;
+    } else {
+      describeExisting(relative, folder);
     }
     costs_.folders.push_back(folder);
     const uint32_t index = static_cast<uint32_t>(costs_.folders.size() - 1);
@@ -51,14 +50,42 @@ class FolderTable {
   }
 
  private:
+  // The room for entries of the existing folder `relative` and, where its
+  // size is its allocation, what its entries leave free of that.
+  void describeExisting(const std::string& relative,
+                        SpaceCosts::Folder& folder) const {
+    const TargetVolume& volume = job_.targetVolume;
+    if (!volume.countsFolderEntries()) return;
+    FolderEntries held;
+    const bool listed = heldEntries(relative, held);
+    if (limit_ != 0) {
+      folder.entryRoom = held.bytes < limit_ ? limit_ - held.bytes : 0;
+    }
+    uint64_t allocated = 0;
+    if (!listed || !volume.folderSizeIsAllocation || !costs_.countUnits ||
+        job_.outputFolder.folderSize(relative, allocated)) {
+      return;
+    }
+    // Entries that no listing shows: a FAT volume label, the bitmap, the
+    // up-case table, the label and the GUID of an exFAT root.
+    constexpr uint64_t kUnlisted = 4;
+    held.bytes += kUnlisted * SpaceCosts::kSlotBytes;
+    folder.freeBytes = allocated > held.bytes ? allocated - held.bytes : 0;
+    folder.entries = held.count + kUnlisted;
+  }
+
   // The entries an existing folder holds: as pruning listed them, or as a
-  // listing now shows them (none, when it cannot be listed).
-  uint64_t heldEntryBytes(const std::string& relative) const {
+  // listing now shows them. False, with none, when it cannot be listed.
+  bool heldEntries(const std::string& relative, FolderEntries& held) const {
     const auto listed = job_.listedFolderEntries.find(relative);
-    if (listed != job_.listedFolderEntries.end()) return listed->second;
+    if (listed != job_.listedFolderEntries.end()) {
+      held = listed->second;
+      return true;
+    }
     os::FolderNames names;
-    if (job_.outputFolder.listNames(relative, names)) return 0;
-    return listedEntryBytes(job_.targetVolume, names.names);
+    if (job_.outputFolder.listNames(relative, names)) return false;
+    held = listedEntries(job_.targetVolume, names.names);
+    return true;
   }
 
   const FillJob& job_;
@@ -75,8 +102,19 @@ std::string belowOutput(const std::string& output, const std::string& target) {
                                     : target.substr(start);
 }
 
+// Whether a folder whose entries leave `freeBytes` of its allocation free
+// in runs of 32-byte slots surely holds a run for an entry of `entry`
+// bytes. Its `entries` leave at most one run more than there are of them;
+// were each run one slot too short, they would hold no more than
+// (entries + 1) * (entry - 32) bytes.
+bool surelyFits(uint64_t freeBytes, uint64_t entries, uint64_t entry) {
+  const uint64_t slot = SpaceCosts::kSlotBytes;
+  return entry >= slot && freeBytes >= (entries + 1) * (entry - slot) + slot;
+}
+
 // A file the run will create at `relative` below the output folder takes
-// an entry in its folder.
+// an entry in its folder: room, and the free room of its allocation or,
+// when it may not fit there, a unit.
 void reserveEntry(const FillJob& job, FolderTable& folders, SpaceCosts& costs,
                   const std::string& relative) {
   const size_t slash = relative.rfind('/');
@@ -86,6 +124,14 @@ void reserveEntry(const FillJob& job, FolderTable& folders, SpaceCosts& costs,
       entryBytes(job.targetVolume, relative.substr(slash + 1));
   if (folder.entryRoom != SpaceCosts::kUnlimited) {
     folder.entryRoom -= std::min(folder.entryRoom, entry);
+  }
+  if (folder.freeBytes == 0) return;
+  if (surelyFits(folder.freeBytes, folder.entries, entry)) {
+    folder.freeBytes -= entry;
+    ++folder.entries;
+  } else {
+    folder.freeBytes = 0;
+    costs.reserved += costs.unit;
   }
 }
 
@@ -135,7 +181,7 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
   const std::string& playlist = job.record.playlistPath;
   if (job.bFillAll && job.keepsRecord()) reserveRecord(playlist, costs);
   FolderTable folders(job, costs);
-  if (job.targetVolume.folderEntryBytes != 0) {
+  if (job.targetVolume.countsFolderEntries()) {
     reserveOwnEntries(job, folders, costs);
   }
   for (const SongEntry& song : job.songs) {
@@ -164,7 +210,12 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
 }
 
 TargetFill::TargetFill(const SpaceCosts& costs)
-    : costs_(costs), use_(costs.folders.size()) {}
+    : costs_(costs), use_(costs.folders.size()) {
+  for (size_t i = 0; i < use_.size(); ++i) {
+    use_[i].freeBytes = costs.folders[i].freeBytes;
+    use_[i].entries = costs.folders[i].entries;
+  }
+}
 
 uint64_t TargetFill::take(const uint32_t* first, const uint32_t* last,
                           uint64_t room) {
@@ -218,18 +269,29 @@ uint64_t TargetFill::ensure(uint32_t folder) {
   const uint64_t entry = addEntry(f.parent, f.entryBytes);
   if (entry == kNoRoom) return kNoRoom;
   changed_.emplace_back(folder, use_[folder]);
-  use_[folder] = FolderUse{true, 64, 1};
+  FolderUse& use = use_[folder];
+  use.created = true;
+  use.bytes = use.grown = 64;
+  use.units = 1;
   return parent + entry + costs_.unit + f.lineBytes;
 }
 
-// Adds `entry` bytes to `folder`; returns the bytes of new units, or
+// Adds `entry` bytes to `folder`: into its present allocation while they
+// surely fit there, else into new units. Returns the bytes of new units, or
 // kNoRoom when the folder cannot hold them.
 uint64_t TargetFill::addEntry(uint32_t folder, uint64_t entry) {
   FolderUse& use = use_[folder];
   if (entry > costs_.folders[folder].entryRoom - use.bytes) return kNoRoom;
   changed_.emplace_back(folder, use);
   use.bytes += entry;
-  const uint64_t units = (use.bytes + costs_.unit - 1) / costs_.unit;
+  if (use.freeBytes != 0 && surelyFits(use.freeBytes, use.entries, entry)) {
+    use.freeBytes -= entry;
+    ++use.entries;
+    return 0;
+  }
+  use.freeBytes = 0;
+  use.grown += entry;
+  const uint64_t units = (use.grown + costs_.unit - 1) / costs_.unit;
   const uint64_t added = units > use.units ? units - use.units : 0;
   use.units += added;
   return added * costs_.unit;

@@ -12,8 +12,12 @@ class FillJob;
 // used-songs list on the same volume, in the record and in the playlist;
 // its directory entries take their share of the units of its folder, and a
 // folder that a choice has to create takes its first unit, its line in the
-// record and an entry in its parent. A folder that exists already is taken
-// to be full: its first new entry costs a unit.
+// record and an entry in its parent. A folder that exists already fills the
+// free room of its present allocation first, where the file system tells
+// it (FAT, exFAT): its entries are runs of 32-byte slots, and a new entry
+// costs nothing while the free slots are sure to hold a run long enough for
+// it, else a unit. Elsewhere an existing folder is taken to be full: its
+// first new entry costs a unit.
 // Where the target's folders hold a limited number of entries, each folder
 // also has room for only so many more; a fill of a number of megabytes
 // counts the songs' sizes in KiB and only that room.
@@ -28,7 +32,13 @@ struct SpaceCosts {
     // creates, its "." and ".." included.
     uint64_t entryRoom = kUnlimited;
     uint64_t lineBytes = 0;  // of its line in the record
+    // Of a folder that exists, where its size is what is allocated to its
+    // entries: the bytes of that allocation its entries leave free, and
+    // how many entries it holds.
+    uint64_t freeBytes = 0;
+    uint64_t entries = 0;
   };
+  static constexpr uint64_t kSlotBytes = 32;  // of a FAT or exFAT entry
   uint64_t unit = 4096;
   // Whether a song's cost includes the units its entries and new folders
   // take (a fill of the free space), or its folders are only checked for
@@ -69,8 +79,13 @@ class TargetFill {
   // take. A created folder starts with its "." and ".." entries in one unit.
   struct FolderUse {
     bool created = false;
-    uint64_t bytes = 0;
-    uint64_t units = 0;
+    uint64_t bytes = 0;  // of the entries added
+    // Left free in the present allocation, and the entries there, until an
+    // entry is not sure to fit: from then on entries go into new units.
+    uint64_t freeBytes = 0;
+    uint64_t entries = 0;
+    uint64_t grown = 0;  // bytes of entries in new units
+    uint64_t units = 0;  // new units
   };
 
   uint64_t add(const uint32_t* first, const uint32_t* last, uint64_t room);
