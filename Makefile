@@ -3,8 +3,8 @@
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := cmake g++ make libboost-filesystem-dev libboost-regex-dev \
-            libgtest-dev
+PACKAGES := cmake g++ make pkg-config libboost-filesystem-dev \
+            libboost-regex-dev libtag1-dev libsqlite3-dev libgtest-dev ffmpeg
 
 .PHONY: all deps configure build test demo bench bench-deps bench-build fuzz fuzz-deps fuzz-build \
         clean FORCE
@@ -95,7 +95,8 @@ FUZZ_CXX ?= clang++-14
 FUZZ_TARGETS := used_list options
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps PACKAGES="cmake make clang-14 \
-	  libclang-rt-14-dev libboost-filesystem-dev libboost-regex-dev"
+	  libclang-rt-14-dev pkg-config libboost-filesystem-dev libboost-regex-dev \
+	  libtag1-dev libsqlite3-dev ffmpeg"
 
 fuzz-build: fuzz-deps
 	CXX=$(FUZZ_CXX) cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
