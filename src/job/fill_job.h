@@ -9,8 +9,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "cache/song_cache.h"
 #include "index/progress.h"
 #include "index/song_entry.h"
 #include "job/target_volume.h"
@@ -18,6 +20,7 @@
 #include "os/held_folder.h"
 #include "plan/fill_plan.h"
 #include "record/target_record.h"
+#include "tags/song_tags.h"
 
 struct RegexTest;
 struct RegexTests;
@@ -133,6 +136,20 @@ class FillJob {
   // and returns false when the expression did not compile or the match
   // failed.
   bool matchesRegex(std::string_view text, const RegexTest& test) const;
+
+  // --- Songs' tags (tags/tag_stage.cpp).
+  // Whether the plan needs the tags of every song: -t, -e (and -c).
+  bool needsEveryTag() const;
+  // Reads the tags of the songs at `positions` into songTags (sized to the
+  // index; the other songs' stay as they were): from the song cache where
+  // it has an entry of the song's size and modification time, otherwise
+  // from the file, many at once. New tags go into the cache; with
+  // `pruneCache` so does the removal of the entries of songs below the
+  // input folders that are certainly gone. Without PLINKARD_NO_CACHE=1
+  // the cache is opened, created when missing; any trouble with it is one
+  // line and the tags are read from the files. Verbose runs name each song
+  // whose tags could not be read. Opens no song file beyond these.
+  void readSongTags(const std::vector<uint32_t>& positions, bool pruneCache);
 
   // --- Used-songs list (usedlist/used_list_file.cpp).
   // Part of validation: whether the list can be read (when it is to be read)
@@ -262,6 +279,16 @@ class FillJob {
   bool bDryRun = false;
   bool bReplace = false;
   bool bAlbums = false;
+  // -t: the playing time to fill, in milliseconds; 0 without.
+  uint64_t fillMs = 0;
+  // -e: at most this many songs (with -a: albums) by one artist; 0 without.
+  uint32_t artistLimit = 0;
+  // -c (not built yet): converting plans by playing time, so it needs every
+  // song's tags too.
+  bool bConvert = false;
+  // The songs' tags by position in `songs`, once read; empty before, and
+  // only the read ones filled.
+  std::vector<SongTags> songTags;
 
   // The output folder, held from validation on, and its file system.
   os::HeldFolder outputFolder;
@@ -280,6 +307,14 @@ class FillJob {
   std::error_code targetLostBy;
 
  private:
+  // Opens the song cache and reads all of it into `cached`; false, with
+  // its line printed, when it is off or can't be used.
+  bool openSongCache(SongCache& cache, CachedSongs& cached) const;
+  // The entries of `cached`, not among `looked`, below an input folder,
+  // whose song is certainly gone.
+  std::vector<std::string> goneFromCache(
+      const CachedSongs& cached,
+      const std::unordered_set<std::string_view>& looked) const;
   // The list's path below the held output folder, or "" when it does not
   // lie below it.
   std::string usedListBelowOutput() const;

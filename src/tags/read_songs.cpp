@@ -11,8 +11,10 @@ void readOne(
     const std::string& path,
     const std::function<bool(size_t, const os::FileStatus&, SongTags&)>& cached,
     size_t index, SongRead& result) {
+  // A song that can't be looked at is not gone: only Missing says so.
   if (os::statusFollowing(path, result.status)) {
     result.status = os::FileStatus();
+    result.status.kind = os::FileStatus::Kind::Other;
   }
   if (result.status.kind != os::FileStatus::Kind::RegularFile) return;
   if (cached(index, result.status, result.tags)) return;

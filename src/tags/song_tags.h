@@ -47,7 +47,7 @@ SongTags readTagsOfFile(const std::string& path);
 // A song to read in readSongs, and what was found.
 struct SongRead {
   // Filled in for each song: its status as found (links followed; Missing
-  // when it is gone or cannot be looked at).
+  // when it is gone, Other when it cannot be looked at).
   os::FileStatus status;
   // Whether `tags` came from the file; false when `cached` answered.
   bool readFromFile = false;
