@@ -11,6 +11,8 @@ struct ChildOptions {
   std::string cwd;           // working folder; the parent's when empty
   std::string input;         // bytes on standard input
   bool closedInput = false;  // standard input closed instead
+  // "NAME=value" each, set in the child's environment.
+  std::vector<std::string> environment;
   // Standard output and error are collected; without, they go to
   // /dev/null, or standard output to `outputFd` when that is given.
   bool capture = true;

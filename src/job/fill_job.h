@@ -82,6 +82,11 @@ class FillJob {
   void setPlaylist(const std::string& name);
   // Plans whole albums, each in track order, instead of single songs.
   void setAlbums(bool albums);
+  // -t: fills at most `minutes` of playing time, rounded to milliseconds,
+  // and prints it; refuses a time not above 0 or beyond 64 bits of them.
+  bool setFillTime(double minutes);
+  // -e: at most `count` songs (with -a: albums) by one artist; refuses 0.
+  bool setArtistLimit(uint32_t count);
 
   // --- Validation (job/validate.cpp). Prints the first missing setting and
   // returns false, or adds the default ".mp3" filter, holds the output
@@ -140,6 +145,12 @@ class FillJob {
   // --- Songs' tags (tags/tag_stage.cpp).
   // Whether the plan needs the tags of every song: -t, -e (and -c).
   bool needsEveryTag() const;
+  // When the plan needs them, the tags of every song in the index, read
+  // after the index processing; drops the cache's entries of songs gone.
+  void readEveryTag();
+  // With -a or -p, when not read already: the tags of the planned songs,
+  // for the playlist's titles and the order of each album.
+  void readPlannedTags();
   // Reads the tags of the songs at `positions` into songTags (sized to the
   // index; the other songs' stay as they were): from the song cache where
   // it has an entry of the song's size and modification time, otherwise
@@ -255,6 +266,7 @@ class FillJob {
   uint64_t fillSize = 0;              // KiB
   bool bFillAll = false;  // fillSize is the free space of the target
   uint64_t planSize = 0;  // KiB
+  uint64_t planMs = 0;    // with -t: the plan's playing time
   // With bFillAll: what the plan takes on the target as the planner counted
   // it, in bytes (0 for an empty plan).
   uint64_t planTargetBytes = 0;
@@ -319,9 +331,9 @@ class FillJob {
   // lie below it.
   std::string usedListBelowOutput() const;
   bool prepareFolder(const std::string& target, const std::string& relative);
-  // Adds a song that landed to the record, when one is kept.
-  std::error_code recordSong(const std::string& target,
-                             const std::string& relative,
+  // Adds the song at `position` that landed to the record, when one is
+  // kept, with its playing time, artist and title when its tags were read.
+  std::error_code recordSong(uint32_t position, const std::string& relative,
                              const os::FileStatus& landed);
   CopyOutcome transferSong(uint32_t position, const std::string& relative);
   void reportTargetError(const std::string& target,

@@ -4,6 +4,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "plan/song_limits.h"
+
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -133,27 +135,42 @@ AlbumWalk::AlbumWalk(Albums albums, const SpaceCosts& costs, uint64_t budget)
 
 uint64_t AlbumWalk::firstFit(const std::vector<uint32_t>& order,
                              std::vector<uint32_t>& choice) const {
+  if (limits_ != nullptr) limits_->reset();
+  const uint32_t* songs = albums_.songs.data();
+  // Whether album `a` stays within the limits, taking it there when it does.
+  auto limited = [&](uint32_t a) {
+    if (limits_ == nullptr) return false;
+    const uint32_t* first = songs + albums_.starts[a];
+    const uint32_t* last = songs + albums_.starts[a + 1];
+    return !limits_->fits(first, last);
+  };
+  auto taken = [&](uint32_t a) {
+    if (limits_ == nullptr) return;
+    limits_->take(songs + albums_.starts[a], songs + albums_.starts[a + 1]);
+  };
   if (costs_ == nullptr) {
     uint64_t total = 0;
     for (uint32_t k : order) {
-      if (sizes_[k] < budget_ - total) {
+      if (sizes_[k] < budget_ - total && !limited(fitting_[k])) {
         total += sizes_[k];
+        taken(fitting_[k]);
         append(fitting_[k], choice);
       }
     }
     return total;
   }
   TargetFill fill(*costs_);
-  const uint32_t* songs = albums_.songs.data();
   uint64_t total = costs_->reserved;
   for (uint32_t k : order) {
     if (total >= budget_) break;
     const uint32_t a = fitting_[k];
+    if (limited(a)) continue;
     const uint64_t cost =
         fill.take(songs + albums_.starts[a], songs + albums_.starts[a + 1],
                   budget_ - total);
     if (cost == TargetFill::kNoRoom) continue;
     total += cost;
+    taken(a);
     append(a, choice);
   }
   return total;

@@ -5,7 +5,10 @@
 #include <string_view>
 #include <vector>
 
+#include "plan/fill_plan.h"
 #include "plan/target_space.h"
+
+class SongLimits;
 
 // The songs of an index grouped into albums: the songs of one folder.
 struct Albums {
@@ -47,6 +50,12 @@ class AlbumWalk {
   // How many albums a walk goes over: an order holds 0 up to count() - 1.
   size_t count() const { return fitting_.size(); }
   uint64_t budget() const { return budget_; }
+  // Holds each walk to `limits` too (-t, -e), which must outlive the walk;
+  // a choice's share is then theirs.
+  void setLimits(SongLimits* limits) { limits_ = limits; }
+  uint64_t efficiency(uint64_t total) const {
+    return shareOf(total, budget_, limits_);
+  }
 
   // One first-fit walk over the albums in `order`: appends the songs of
   // every album it takes to `choice`, each album in track order, and
@@ -59,6 +68,7 @@ class AlbumWalk {
 
   Albums albums_;
   const SpaceCosts* costs_ = nullptr;  // by sizes when null
+  SongLimits* limits_ = nullptr;
   uint64_t budget_;
   std::vector<uint32_t> fitting_;  // the albums a walk goes over
   std::vector<uint64_t> sizes_;    // by sizes: of each fitting album

@@ -17,19 +17,19 @@ std::string folderOf(const std::string& path) {
 }
 
 // The recorded songs that are there, each path once at its last place.
-std::vector<std::string> songsThere(const FillJob& job) {
+std::vector<RecordedSong> songsThere(const FillJob& job) {
   const std::vector<RecordedSong>& songs = job.record.entries.songs;
-  std::vector<std::string> there;
+  std::vector<RecordedSong> there;
   std::unordered_set<std::string> seen;
   for (auto song = songs.rbegin(); song != songs.rend(); ++song) {
     os::FileStatus now;
     if (seen.insert(song->path).second &&
         !os::statusBelow(job.outputFolder, song->path, now) &&
         now.kind == Kind::RegularFile) {
-      there.push_back(song->path);
+      there.push_back(*song);
     }
   }
-  return std::vector<std::string>(there.rbegin(), there.rend());
+  return std::vector<RecordedSong>(there.rbegin(), there.rend());
 }
 
 // Why the playlist may not be written where it goes, or an empty text.

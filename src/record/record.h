@@ -37,7 +37,10 @@ struct RecordedFile {
 };
 
 struct RecordedSong : RecordedFile {
-  bool moved = false;  // moved here with -m: the only copy
+  bool moved = false;      // moved here with -m: the only copy
+  int64_t playingMs = -1;  // -1: unknown
+  std::string artist;      // empty: unknown
+  std::string title;       // empty: unknown
 };
 
 struct Record {

@@ -124,3 +124,15 @@ void FillJob::readSongTags(const std::vector<uint32_t>& positions,
   std::string problem;
   if (!cache.update(fresh, gone, problem)) printLine(problem);
 }
+
+void FillJob::readEveryTag() {
+  if (!needsEveryTag()) return;
+  std::vector<uint32_t> positions(songs.size());
+  for (uint32_t i = 0; i < positions.size(); ++i) positions[i] = i;
+  readSongTags(positions, true);
+}
+
+void FillJob::readPlannedTags() {
+  if (needsEveryTag() || (!bAlbums && playlistName.empty())) return;
+  readSongTags(plan, false);
+}

@@ -184,14 +184,21 @@ bool FillJob::prepareFolder(const std::string& target,
   return false;
 }
 
-std::error_code FillJob::recordSong(const std::string& target,
+std::error_code FillJob::recordSong(uint32_t position,
                                     const std::string& relative,
                                     const os::FileStatus& landed) {
+  const std::string& target = songs[position].targetPath.native();
   RecordedSong song;
   song.path = recordPath(relative);
   song.size = landed.size;
   song.modified = landed.modified;
   song.moved = bMove;
+  if (position < songTags.size() && songTags[position].known) {
+    const SongTags& tags = songTags[position];
+    song.playingMs = tags.playingMs;
+    song.artist = tags.artist.empty() ? tags.albumArtist : tags.artist;
+    song.title = tags.title;
+  }
   const std::error_code error = record.addSong(song);
   if (error) {
     printLine("Can't add ", target, " to the record: ", error.message());
@@ -210,7 +217,7 @@ FillJob::CopyOutcome FillJob::transferSong(uint32_t position,
   // every song copied there.
   if (record.isOpen()) {
     options.accept = [&](const os::FileStatus& landed) {
-      return recordSong(entry.targetPath.native(), relative, landed);
+      return recordSong(position, relative, landed);
     };
   }
   os::UnflushedCopy unflushed;
