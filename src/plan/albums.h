@@ -7,6 +7,7 @@
 
 #include "plan/fill_plan.h"
 #include "plan/target_space.h"
+#include "tags/song_tags.h"
 
 class SongLimits;
 
@@ -27,9 +28,32 @@ struct Albums {
 // ("01 A", "1 A") are in byte order.
 bool trackOrderLess(std::string_view a, std::string_view b);
 
-// Groups the songs by the folder part of their paths (up to the last '/'),
-// by position in `paths`; the albums come in the order of their first songs.
-Albums groupAlbums(const std::vector<std::string_view>& paths);
+// The number of a disc folder's name: one that starts with "cd", "disc" or
+// "disk" (any letter case), then blanks, '.', '_' or '-', then a number
+// ("CD1", "Disc 02", "disk3 - Live"); 0 for any other name.
+uint32_t discFolderNumber(std::string_view name);
+
+// The folder of the album that the song at `path` belongs to: the folder
+// part of its path (up to the last '/'), or that folder's parent when it is
+// a disc folder, whose number goes to `disc` (0 otherwise).
+std::string_view albumFolderOf(std::string_view path, uint32_t& disc);
+
+// Groups the songs by their album folders, by position in `paths`; the
+// albums come in the order of their first songs. Each album is in disc
+// order (the disc folders' numbers), then in track order of the file
+// names. With `tags` (by position, every song's), sibling folders whose
+// songs all have one album tag and one artist (album artist, else artist)
+// join into one album too, and the songs go in the order of their tags'
+// disc (else the folder's) and track numbers first.
+Albums groupAlbums(const std::vector<std::string_view>& paths,
+                   const std::vector<SongTags>* tags = nullptr);
+
+// Puts each run of songs of one album folder in `plan` in the order of
+// their tags' disc (else the folder's) and track numbers, keeping the order
+// of songs equal in both. `paths` and `tags` by position in the index.
+void orderByDiscAndTrack(std::vector<uint32_t>& plan,
+                         const std::vector<std::string_view>& paths,
+                         const std::vector<SongTags>& tags);
 
 // Random choices over whole albums: each walk takes every album, in the
 // order it is given, whose songs still fit together into what is left of

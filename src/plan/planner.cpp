@@ -135,7 +135,9 @@ bool drawAlbumChoices(const FillJob& job, const Walk& walk, uint8_t choiceCount,
   for (const SongEntry& song : job.songs) {
     paths.push_back(song.sourcePath.native());
   }
-  const AlbumWalk albums = walk.overAlbums(groupAlbums(paths));
+  const bool tagged = job.songTags.size() == job.songs.size();
+  const AlbumWalk albums =
+      walk.overAlbums(groupAlbums(paths, tagged ? &job.songTags : nullptr));
   const Albums& all = albums.albums();
   for (uint32_t album : albums.tooLarge()) {
     if (job.bVerbose) {

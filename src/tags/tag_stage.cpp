@@ -4,6 +4,7 @@
 #include "cache/song_cache.h"
 #include "job/fill_job.h"
 #include "job/paths.h"
+#include "plan/albums.h"
 #include "tags/song_tags.h"
 
 namespace {
@@ -135,4 +136,9 @@ void FillJob::readEveryTag() {
 void FillJob::readPlannedTags() {
   if (needsEveryTag() || (!bAlbums && playlistName.empty())) return;
   readSongTags(plan, false);
+  if (!bAlbums) return;
+  std::vector<std::string_view> paths;
+  paths.reserve(songs.size());
+  for (const SongEntry& song : songs) paths.push_back(song.sourcePath.native());
+  orderByDiscAndTrack(plan, paths, songTags);
 }
