@@ -92,7 +92,7 @@ bench-build: bench-deps
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_CXX ?= clang++-14
-FUZZ_TARGETS := used_list options
+FUZZ_TARGETS := used_list options tags
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps PACKAGES="cmake make clang-14 \
 	  libclang-rt-14-dev pkg-config libboost-filesystem-dev libboost-regex-dev \
@@ -102,7 +102,20 @@ fuzz-build: fuzz-deps
 	CXX=$(FUZZ_CXX) cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
+# The tag reader's seeds are songs of a tenth of a second in each format,
+# made by ffmpeg, each behind the byte that makes the fuzzer name it so.
 fuzz: fuzz-build
+	@mkdir -p $(FUZZ_BUILD)/corpus/tags
+	@n=0; for ext in mp3 flac ogg opus m4a wma wav aiff; do \
+	  seed=$(FUZZ_BUILD)/corpus/tags/seed-$$ext; \
+	  if [ ! -f $$seed ]; then \
+	    ffmpeg -nostdin -loglevel error -f lavfi \
+	      -i sine=frequency=440:sample_rate=8000:duration=0.1 -ac 1 \
+	      -metadata title=T -metadata artist=A -metadata album_artist=B \
+	      -metadata disc=2 -metadata track=3 -y $(FUZZ_BUILD)/seed.$$ext && \
+	    { printf "\\$$(printf %o $$n)"; cat $(FUZZ_BUILD)/seed.$$ext; } > $$seed; \
+	  fi; n=$$((n + 1)); \
+	done
 	for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/run-$$t && \
 	  (cd $(FUZZ_BUILD)/run-$$t && ../$${t}_fuzzer -max_total_time=$(FUZZ_SECONDS) \

@@ -54,7 +54,9 @@ class LimitedStream : public TagLib::IOStream {
   TagLib::FileName name() const override { return name_.c_str(); }
 
   TagLib::ByteVector readBlock(unsigned long length) override {
-    if (position_ >= size_ || budget_ == 0) return TagLib::ByteVector();
+    if (length == 0 || position_ >= size_ || budget_ == 0) {
+      return TagLib::ByteVector();
+    }
     const uint64_t wanted =
         std::min<uint64_t>({length, size_ - position_, budget_});
     TagLib::ByteVector data(static_cast<unsigned int>(wanted), '\0');
