@@ -130,7 +130,7 @@ clean:
 # The scan's tests, and the others, under ThreadSanitizer in a build folder
 # of its own.
 TSAN_BUILD ?= build-tsan
-TSAN_TESTS ?= Scan|Index|Fault|Interrupt
+TSAN_TESTS ?= Scan|Index|Fault|Interrupt|Tags|Songs
 .PHONY: tsan
 tsan:
 	$(MAKE) --no-print-directory build BUILD=$(TSAN_BUILD) \

@@ -179,9 +179,11 @@ bool SongCache::loadAll(CachedSongs& songs, std::string& notice,
                         std::string& problem) {
   songs.clear();
   Statement query(db_, "SELECT * FROM songs");
-  int code = query.valid() ? SQLITE_ROW : sqlite3_errcode(db_);
-  while (query.valid() && (code = sqlite3_step(query.get())) == SQLITE_ROW) {
-    songs.emplace(textAt(query.get(), 0), songAt(query.get()));
+  int code = sqlite3_errcode(db_);
+  if (query.valid()) {
+    while ((code = sqlite3_step(query.get())) == SQLITE_ROW) {
+      songs.emplace(textAt(query.get(), 0), songAt(query.get()));
+    }
   }
   if (code == SQLITE_DONE) return true;
   songs.clear();

@@ -267,10 +267,14 @@ class FillJob {
   bool bFillAll = false;  // fillSize is the free space of the target
   uint64_t planSize = 0;  // KiB
   uint64_t planMs = 0;    // with -t: the plan's playing time
+  // -t: the playing time to fill, in milliseconds; 0 without.
+  uint64_t fillMs = 0;
   // With bFillAll: what the plan takes on the target as the planner counted
   // it, in bytes (0 for an empty plan).
   uint64_t planTargetBytes = 0;
   int32_t namingMode = Flat;
+  // -e: at most this many songs (with -a: albums) by one artist; 0 without.
+  uint32_t artistLimit = 0;
   std::string includeRegex;
   std::string excludeRegex;
   // The two expressions as compiled once for the run, by validate or else
@@ -291,10 +295,6 @@ class FillJob {
   bool bDryRun = false;
   bool bReplace = false;
   bool bAlbums = false;
-  // -t: the playing time to fill, in milliseconds; 0 without.
-  uint64_t fillMs = 0;
-  // -e: at most this many songs (with -a: albums) by one artist; 0 without.
-  uint32_t artistLimit = 0;
   // -c (not built yet): converting plans by playing time, so it needs every
   // song's tags too.
   bool bConvert = false;

@@ -1,5 +1,6 @@
-#include <stdio.h>
 #include <sys/stat.h>
+
+#include <cstdio>
 
 #include "os/folders.h"
 #include "os/posix_util.h"
@@ -27,8 +28,8 @@ std::error_code createPrivateFolders(const std::string& path) {
 }
 
 std::error_code renamePath(const std::string& from, const std::string& to) {
-  return rename(from.c_str(), to.c_str()) == 0 ? std::error_code()
-                                               : lastError();
+  return std::rename(from.c_str(), to.c_str()) == 0 ? std::error_code()
+                                                    : lastError();
 }
 
 }  // namespace os

@@ -222,7 +222,8 @@ void orderByDiscAndTrack(std::vector<uint32_t>& plan,
            albumFolderOf(paths[plan[end]], disc) == folder) {
       discs[plan[end++]] = disc;
     }
-    std::stable_sort(plan.begin() + start, plan.begin() + end,
+    std::stable_sort(plan.begin() + static_cast<std::ptrdiff_t>(start),
+                     plan.begin() + static_cast<std::ptrdiff_t>(end),
                      [&](uint32_t x, uint32_t y) {
                        const uint32_t discX = discOf(x, discs, &tags);
                        const uint32_t discY = discOf(y, discs, &tags);

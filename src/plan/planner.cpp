@@ -76,8 +76,12 @@ class Walk {
 
   // The same costs and limits, for walks over whole albums.
   AlbumWalk overAlbums(Albums albums) const {
-    AlbumWalk walk = onTarget_ ? AlbumWalk(std::move(albums), costs_, budget_)
-                               : AlbumWalk(std::move(albums), sizes_, budget_);
+    if (onTarget_) {
+      AlbumWalk walk(std::move(albums), costs_, budget_);
+      walk.setLimits(limits_);
+      return walk;
+    }
+    AlbumWalk walk(std::move(albums), sizes_, budget_);
     walk.setLimits(limits_);
     return walk;
   }

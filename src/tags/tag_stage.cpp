@@ -30,6 +30,24 @@ bool below(const std::string& path, const std::vector<std::string>& folders) {
   return false;
 }
 
+// readSongs of `paths`, answered by the entries of `cached` whose size and
+// time are the song's.
+std::vector<SongRead> readThroughCache(const std::vector<std::string>& paths,
+                                       const CachedSongs& cached) {
+  return readSongs(
+      paths,
+      [&](size_t i, const os::FileStatus& status, SongTags& tags) {
+        const auto found = cached.find(paths[i]);
+        if (found == cached.end() || found->second.size != status.size ||
+            found->second.modifiedNs != nanosecondsOf(status.modified)) {
+          return false;
+        }
+        tags = found->second.tags;
+        return true;
+      },
+      kTagThreads);
+}
+
 }  // namespace
 
 bool FillJob::needsEveryTag() const {
@@ -90,18 +108,7 @@ void FillJob::readSongTags(const std::vector<uint32_t>& positions,
   for (uint32_t position : positions) {
     paths.push_back(songs[position].sourcePath.native());
   }
-  std::vector<SongRead> read = readSongs(
-      paths,
-      [&](size_t i, const os::FileStatus& status, SongTags& tags) {
-        const auto found = cached.find(paths[i]);
-        if (found == cached.end() || found->second.size != status.size ||
-            found->second.modifiedNs != nanosecondsOf(status.modified)) {
-          return false;
-        }
-        tags = found->second.tags;
-        return true;
-      },
-      kTagThreads);
+  std::vector<SongRead> read = readThroughCache(paths, cached);
   std::vector<std::pair<std::string, CachedSong>> fresh;
   for (size_t i = 0; i < paths.size(); ++i) {
     SongRead& song = read[i];
@@ -109,18 +116,16 @@ void FillJob::readSongTags(const std::vector<uint32_t>& positions,
       printLine("Can't read the tags of ", paths[i]);
     }
     if (useCache && song.readFromFile) {
-      fresh.push_back({paths[i], CachedSong{song.status.size,
-                                            nanosecondsOf(song.status.modified),
-                                            song.tags}});
+      fresh.emplace_back(
+          paths[i], CachedSong{song.status.size,
+                               nanosecondsOf(song.status.modified), song.tags});
     }
     songTags[positions[i]] = std::move(song.tags);
   }
   if (!useCache) return;
   std::vector<std::string> gone;
   if (pruneCache) {
-    const std::unordered_set<std::string_view> looked(paths.begin(),
-                                                      paths.end());
-    gone = goneFromCache(cached, looked);
+    gone = goneFromCache(cached, {paths.begin(), paths.end()});
   }
   std::string problem;
   if (!cache.update(fresh, gone, problem)) printLine(problem);
