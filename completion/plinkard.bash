@@ -47,14 +47,14 @@ _plinkard()
             COMPREPLY=($(compgen -W '0 1 2' -- "$cur"))
             return
             ;;
-        -f | -in | -ex | -p)
-            # An extension list, an expression or a name in the target
-            # folder: nothing to offer.
+        -f | -in | -ex | -p | -t | -e)
+            # An extension list, an expression, a name in the target
+            # folder or a number: nothing to offer.
             return
             ;;
     esac
 
     COMPREPLY=($(compgen -W '-i -o -s -f -in -ex -d -l -w -m -v -n -r -p
-        -a -h --help --version' -- "$cur"))
+        -a -t -e -h --help --version' -- "$cur"))
 } &&
     complete -F _plinkard plinkard

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "audio_files.h"
 #include "run_output.h"
 #include "test_util.h"
 
@@ -202,5 +203,64 @@ TEST(Albums, ListKeepsTheAlbumsOfEarlierRunsOut) {
     for (const std::string& album : albums) {
       EXPECT_TRUE(seen.insert(album).second) << album << " again";
     }
+  }
+}
+
+TEST(Albums, DiscFoldersByName) {
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"CD1", 1},        {"cd 02", 2},   {"Disc 2", 2}, {"disk3 - Live", 3},
+      {"DISC_.-10", 10}, {"CD", 0},      {"Cds 1", 0},  {"Discs", 0},
+      {"1 CD", 0},       {"Disco 2", 0}, {"cd007", 7},  {"Bonus", 0}};
+  for (const auto& [name, number] : cases) {
+    EXPECT_EQ(discFolderNumber(name), number) << name;
+  }
+  uint32_t disc = 0;
+  EXPECT_EQ(albumFolderOf("/m/Album/CD 2/01.mp3", disc), "/m/Album");
+  EXPECT_EQ(disc, 2u);
+  EXPECT_EQ(albumFolderOf("/m/Album/01.mp3", disc), "/m/Album");
+  EXPECT_EQ(disc, 0u);
+}
+
+// One album in two disc folders: one album for the planner, copied in disc
+// then track order, by the tags where the songs have them.
+TEST(Albums, DiscFoldersJoinTheirParentsAlbumInDiscAndTrackOrder) {
+  TempDir dir;
+  makeAudio(dir / "lib/Album/CD2/01 x.mp3", AudioSpec{});
+  makeAudio(dir / "lib/Album/CD1/b.mp3", AudioSpec{"B", "", "", "", 1, 0, 1});
+  makeAudio(dir / "lib/Album/CD1/a.mp3", AudioSpec{"A", "", "", "", 2, 0, 1});
+  makeAudio(dir / "lib/Album/Disc 10/c.mp3", AudioSpec{});
+  makeDirs(dir / "out");
+  RunOptions options;
+  options.cwd = dir.path();
+  const RunResult run = runBinary(
+      {"-i", "lib", "-o", "out", "-s", "100", "-a", "-d", "1", "-n"}, options);
+  const std::string would = "Would copy " + (dir / "lib/Album/");
+  EXPECT_NE(run.out.find(would + "CD1/b.mp3 to out/Album/CD1/b.mp3\n" + would +
+                         "CD1/a.mp3 to out/Album/CD1/a.mp3\n" + would +
+                         "CD2/01 x.mp3 to out/Album/CD2/01 x.mp3\n" + would +
+                         "Disc 10/c.mp3 to out/Album/Disc 10/c.mp3\n"),
+            std::string::npos)
+      << run.out;
+}
+
+// With every song's tags read, sibling folders of one album by the tags
+// are one album: -e 1 takes both.
+TEST(Albums, SiblingFoldersOfOneAlbumByTagsJoinWithTags) {
+  TempDir dir;
+  makeAudio(dir / "lib/Best (1)/x.mp3",
+            AudioSpec{"X", "", "V", "Best", 1, 1, 1});
+  makeAudio(dir / "lib/Best (2)/y.mp3",
+            AudioSpec{"Y", "", "V", "Best", 1, 2, 1});
+  makeDirs(dir / "out");
+  RunOptions options;
+  options.cwd = dir.path();
+  for (int round = 0; round < 3; ++round) {
+    const RunResult run = runBinary({"-i", "lib", "-o", "out", "-s", "100",
+                                     "-a", "-e", "1", "-t", "5", "-n"},
+                                    options);
+    EXPECT_NE(run.out.find("/Best (1)/x.mp3 to out/x.mp3\nWould copy " +
+                           (dir / "lib/Best (2)/y.mp3")),
+              std::string::npos)
+        << run.out;
   }
 }

@@ -66,6 +66,11 @@ void setSignals(const ChildOptions& options) {
     // Running at the usual priority is no reason to fail.
   }
   if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+  for (const std::string& setting : options.environment) {
+    const size_t equals = setting.find('=');
+    setenv(setting.substr(0, equals).c_str(),
+           setting.substr(equals + 1).c_str(), 1);
+  }
   setSignals(options);
   execvp(argv[0], argv.data());
   _exit(127);

@@ -12,6 +12,8 @@ struct ChildOptions {
   std::string input;         // bytes on standard input
   bool closedInput = false;  // standard input closed instead
   int inputFd = -1;          // or standard input from this descriptor
+  // "NAME=value" each, set in the child's environment.
+  std::vector<std::string> environment;
   // Standard output and error are collected; without, they go to
   // /dev/null, or standard output to `outputFd` when that is given.
   bool capture = true;

@@ -29,8 +29,9 @@ TEST(Completion, FoldersFilesAndValuesAfterEachOption) {
       {"plinkard -o my -p ", " "},
       {"plinkard --v", "--version "},
       {"plinkard -i x -",
-       "--help --version -a -d -ex -f -h -i -in -l -m -n -o -p -r "
-       "-s -v -w "}};
+       "--help --version -a -d -e -ex -f -h -i -in -l -m -n -o -p -r "
+       "-s -t -v -w "},
+      {"plinkard -t ", " "}};
   ChildOptions options;
   options.cwd = dir.path();
   for (const auto& [line, words] : cases) {

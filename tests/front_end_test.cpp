@@ -99,6 +99,11 @@ TEST(FrontEnd, NoArgumentsPrintsTheWholeUsage) {
      Writes a playlist of the songs runs with -r or -p copied here (*.m3u8).
 -a
     Whole albums: copy the songs of a folder together, in track order.
+    Disc folders (CD1, Disc 2) belong to their parent folder's album.
+-t  [Minutes]
+     Fill at most this playing time; -s still limits the size.
+-e  [Count]
+     At most this many songs (with -a: albums) by one artist.
 -h, --help
     Print this text and exit.
 --version

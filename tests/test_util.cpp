@@ -119,6 +119,19 @@ bool canRunUnprivileged() {
   return geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0;
 }
 
+namespace {
+
+// The cache folder of the runs that name none: one for the test program,
+// which any user may write to (unprivileged runs too).
+const std::string& sharedCacheHome() {
+  static const TempDir dir;
+  static const bool open = chmod(dir.path().c_str(), 01777) == 0;
+  (void)open;
+  return dir.path();
+}
+
+}  // namespace
+
 RunResult runBinary(const std::vector<std::string>& args,
                     const RunOptions& options) {
   std::vector<std::string> command;
@@ -132,6 +145,14 @@ RunResult runBinary(const std::vector<std::string>& args,
   child.cwd = options.cwd;
   child.input = options.input;
   child.closedInput = options.closedInput;
+  child.environment = options.environment;
+  bool cacheGiven = false;
+  for (const std::string& setting : options.environment) {
+    cacheGiven = cacheGiven || setting.rfind("XDG_CACHE_HOME=", 0) == 0;
+  }
+  if (!cacheGiven) {
+    child.environment.push_back("XDG_CACHE_HOME=" + sharedCacheHome());
+  }
   child.timeoutSeconds = kRunTimeout;
   const ChildResult ran = runChild(command, child);
   return RunResult{withoutProgressLines(ran.out), ran.err, ran.status};

@@ -41,6 +41,10 @@ struct RunOptions {
   std::string input;          // bytes on standard input
   bool closedInput = false;   // standard input closed instead
   bool unprivileged = false;  // run as nobody through setpriv
+  // "NAME=value" each, set for the run. Without an XDG_CACHE_HOME among
+  // them the run gets one in a temporary folder of the test program, so
+  // that no test writes into the user's cache.
+  std::vector<std::string> environment = {};
 };
 
 struct RunResult {

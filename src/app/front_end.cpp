@@ -119,6 +119,14 @@ const Option kOptions[] = {
        job.setAlbums(true);
        job.printLine("Planning whole albums!");
      }},
+    {"-t", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setFillTime(minutesFromText(value.c_str()));
+     }},
+    {"-e", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setArtistLimit(countFromText(value.c_str()));
+     }},
 };
 
 const Option* findOption(const std::string& name) {
@@ -145,8 +153,12 @@ void prepareRun(FillJob& job) {
   job.printLine("Processing index...");
   job.processIndex();
   stopIfInterrupted(job);
+  job.readEveryTag();
+  stopIfInterrupted(job);
   job.printLine("Creating a plan to fill...");
   job.createPlan(5);
+  stopIfInterrupted(job);
+  job.readPlannedTags();
   stopIfInterrupted(job);
 }
 
@@ -228,6 +240,21 @@ std::string decimalPrefix(const char* text) {
 }
 
 }  // namespace
+
+double minutesFromText(const char* text) {
+  const double value = std::strtod(decimalPrefix(text).c_str(), nullptr);
+  return value > 0 ? value : 0;
+}
+
+uint32_t countFromText(const char* text) {
+  const std::string digits = decimalPrefix(text);
+  if (digits.empty() ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  const unsigned long long value = std::strtoull(digits.c_str(), nullptr, 10);
+  return value > UINT32_MAX ? 0 : static_cast<uint32_t>(value);
+}
 
 uint64_t megabytesFromText(const char* text) {
   const double value = std::strtod(decimalPrefix(text).c_str(), nullptr);

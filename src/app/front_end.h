@@ -26,6 +26,14 @@ void readOptions(FillJob& job, int argc, const char* const* argv,
 // UINT64_MAX for a number of 2^64 or more.
 uint64_t megabytesFromText(const char* text);
 
+// The minutes of a "-t" value: the decimal number it starts with, as for
+// "-s" but not truncated; 0 for none or a number not above 0.
+double minutesFromText(const char* text);
+
+// The count of an "-e" value: a whole decimal number of up to 32 bits; 0
+// for anything else.
+uint32_t countFromText(const char* text);
+
 // The mode of a "-d" value: the leading decimal integer, 0 without digits,
 // and a value outside 32 bits clamped to the nearest end.
 int32_t namingModeFromText(const char* text);

@@ -1,12 +1,14 @@
 #include "job/fill_job.h"
 
 #include <boost/filesystem/exception.hpp>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
 
 #include "job/paths.h"
 #include "os/files.h"
+#include "plan/song_limits.h"
 
 FillJob::FillJob() : FillJob(std::cout) {}
 
@@ -134,6 +136,27 @@ void FillJob::setAlbums(bool albums) { bAlbums = albums; }
 
 bool FillJob::outputGone() const {
   return outputFolder.held() && !outputFolder.reachedBy(outputDir.native());
+}
+
+bool FillJob::setFillTime(double minutes) {
+  const double ms = std::round(minutes * 60000.0);
+  if (!(ms >= 1.0) || ms >= 9.2e18) {
+    printLine("You need to set a valid (positive) playing time!");
+    return false;
+  }
+  fillMs = static_cast<uint64_t>(ms);
+  printLine("Playing time to fill: ", playingTimeText(fillMs));
+  return true;
+}
+
+bool FillJob::setArtistLimit(uint32_t count) {
+  if (count == 0) {
+    printLine("You need to set a valid (positive) number per artist!");
+    return false;
+  }
+  artistLimit = count;
+  printLine("At most ", count, " per artist!");
+  return true;
 }
 
 void FillJob::reportInterrupt() {

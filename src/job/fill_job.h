@@ -9,8 +9,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "cache/song_cache.h"
 #include "index/progress.h"
 #include "index/song_entry.h"
 #include "job/target_volume.h"
@@ -18,6 +20,7 @@
 #include "os/held_folder.h"
 #include "plan/fill_plan.h"
 #include "record/target_record.h"
+#include "tags/song_tags.h"
 
 struct RegexTest;
 struct RegexTests;
@@ -79,6 +82,11 @@ class FillJob {
   void setPlaylist(const std::string& name);
   // Plans whole albums, each in track order, instead of single songs.
   void setAlbums(bool albums);
+  // -t: fills at most `minutes` of playing time, rounded to milliseconds,
+  // and prints it; refuses a time not above 0 or beyond 64 bits of them.
+  bool setFillTime(double minutes);
+  // -e: at most `count` songs (with -a: albums) by one artist; refuses 0.
+  bool setArtistLimit(uint32_t count);
 
   // --- Validation (job/validate.cpp). Prints the first missing setting and
   // returns false, or adds the default ".mp3" filter, holds the output
@@ -133,6 +141,26 @@ class FillJob {
   // and returns false when the expression did not compile or the match
   // failed.
   bool matchesRegex(std::string_view text, const RegexTest& test) const;
+
+  // --- Songs' tags (tags/tag_stage.cpp).
+  // Whether the plan needs the tags of every song: -t, -e (and -c).
+  bool needsEveryTag() const;
+  // When the plan needs them, the tags of every song in the index, read
+  // after the index processing; drops the cache's entries of songs gone.
+  void readEveryTag();
+  // With -a or -p, when not read already: the tags of the planned songs,
+  // for the playlist's titles and the order of each album.
+  void readPlannedTags();
+  // Reads the tags of the songs at `positions` into songTags (sized to the
+  // index; the other songs' stay as they were): from the song cache where
+  // it has an entry of the song's size and modification time, otherwise
+  // from the file, many at once. New tags go into the cache; with
+  // `pruneCache` so does the removal of the entries of songs below the
+  // input folders that are certainly gone. Without PLINKARD_NO_CACHE=1
+  // the cache is opened, created when missing; any trouble with it is one
+  // line and the tags are read from the files. Verbose runs name each song
+  // whose tags could not be read. Opens no song file beyond these.
+  void readSongTags(const std::vector<uint32_t>& positions, bool pruneCache);
 
   // --- Used-songs list (usedlist/used_list_file.cpp).
   // Part of validation: whether the list can be read (when it is to be read)
@@ -251,10 +279,15 @@ class FillJob {
   uint64_t fillSize = 0;              // KiB
   bool bFillAll = false;  // fillSize is the free space of the target
   uint64_t planSize = 0;  // KiB
+  uint64_t planMs = 0;    // with -t: the plan's playing time
+  // -t: the playing time to fill, in milliseconds; 0 without.
+  uint64_t fillMs = 0;
   // With bFillAll: what the plan takes on the target as the planner counted
   // it, in bytes (0 for an empty plan).
   uint64_t planTargetBytes = 0;
   int32_t namingMode = Flat;
+  // -e: at most this many songs (with -a: albums) by one artist; 0 without.
+  uint32_t artistLimit = 0;
   std::string includeRegex;
   std::string excludeRegex;
   // The two expressions as compiled once for the run, by validate or else
@@ -275,6 +308,12 @@ class FillJob {
   bool bDryRun = false;
   bool bReplace = false;
   bool bAlbums = false;
+  // -c (not built yet): converting plans by playing time, so it needs every
+  // song's tags too.
+  bool bConvert = false;
+  // The songs' tags by position in `songs`, once read; empty before, and
+  // only the read ones filled.
+  std::vector<SongTags> songTags;
 
   // The output folder, held from validation on, and its file system.
   os::HeldFolder outputFolder;
@@ -293,6 +332,14 @@ class FillJob {
   std::error_code targetLostBy;
 
  private:
+  // Opens the song cache and reads all of it into `cached`; false, with
+  // its line printed, when it is off or can't be used.
+  bool openSongCache(SongCache& cache, CachedSongs& cached) const;
+  // The entries of `cached`, not among `looked`, below an input folder,
+  // whose song is certainly gone.
+  std::vector<std::string> goneFromCache(
+      const CachedSongs& cached,
+      const std::unordered_set<std::string_view>& looked) const;
   // The list's path below the held output folder, or "" when it does not
   // lie below it.
   std::string usedListBelowOutput() const;
@@ -308,8 +355,10 @@ class FillJob {
                          os::HeldFolder& folder);
   // Adds a song that landed to the record, when one is kept, with the
   // checksum of its ends.
-  std::error_code recordSong(const std::string& target,
-                             const std::string& relative,
+  // Adds the song at `position` that landed to the record, when one is
+  // kept, with the checksum of its ends, and its playing time, artist and
+  // title when its tags were read.
+  std::error_code recordSong(uint32_t position, const std::string& relative,
                              const os::FileStatus& landed,
                              const os::FileEnds& ends);
   CopyOutcome transferSong(uint32_t position, const os::HeldFolder& folder,

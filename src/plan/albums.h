@@ -5,7 +5,11 @@
 #include <string_view>
 #include <vector>
 
+#include "plan/fill_plan.h"
 #include "plan/target_space.h"
+#include "tags/song_tags.h"
+
+class SongLimits;
 
 // The songs of an index grouped into albums: the songs of one folder.
 struct Albums {
@@ -24,9 +28,32 @@ struct Albums {
 // ("01 A", "1 A") are in byte order.
 bool trackOrderLess(std::string_view a, std::string_view b);
 
-// Groups the songs by the folder part of their paths (up to the last '/'),
-// by position in `paths`; the albums come in the order of their first songs.
-Albums groupAlbums(const std::vector<std::string_view>& paths);
+// The number of a disc folder's name: one that starts with "cd", "disc" or
+// "disk" (any letter case), then blanks, '.', '_' or '-', then a number
+// ("CD1", "Disc 02", "disk3 - Live"); 0 for any other name.
+uint32_t discFolderNumber(std::string_view name);
+
+// The folder of the album that the song at `path` belongs to: the folder
+// part of its path (up to the last '/'), or that folder's parent when it is
+// a disc folder, whose number goes to `disc` (0 otherwise).
+std::string_view albumFolderOf(std::string_view path, uint32_t& disc);
+
+// Groups the songs by their album folders, by position in `paths`; the
+// albums come in the order of their first songs. Each album is in disc
+// order (the disc folders' numbers), then in track order of the file
+// names. With `tags` (by position, every song's), sibling folders whose
+// songs all have one album tag and one artist (album artist, else artist)
+// join into one album too, and the songs go in the order of their tags'
+// disc (else the folder's) and track numbers first.
+Albums groupAlbums(const std::vector<std::string_view>& paths,
+                   const std::vector<SongTags>* tags = nullptr);
+
+// Puts each run of songs of one album folder in `plan` in the order of
+// their tags' disc (else the folder's) and track numbers, keeping the order
+// of songs equal in both. `paths` and `tags` by position in the index.
+void orderByDiscAndTrack(std::vector<uint32_t>& plan,
+                         const std::vector<std::string_view>& paths,
+                         const std::vector<SongTags>& tags);
 
 // Random choices over whole albums: each walk takes every album, in the
 // order it is given, whose songs still fit together into what is left of
@@ -47,6 +74,12 @@ class AlbumWalk {
   // How many albums a walk goes over: an order holds 0 up to count() - 1.
   size_t count() const { return fitting_.size(); }
   uint64_t budget() const { return budget_; }
+  // Holds each walk to `limits` too (-t, -e), which must outlive the walk;
+  // a choice's share is then theirs.
+  void setLimits(SongLimits* limits) { limits_ = limits; }
+  uint64_t efficiency(uint64_t total) const {
+    return shareOf(total, budget_, limits_);
+  }
 
   // One first-fit walk over the albums in `order`: appends the songs of
   // every album it takes to `choice`, each album in track order, and
@@ -59,6 +92,7 @@ class AlbumWalk {
 
   Albums albums_;
   const SpaceCosts* costs_ = nullptr;  // by sizes when null
+  SongLimits* limits_ = nullptr;
   uint64_t budget_;
   std::vector<uint32_t> fitting_;  // the albums a walk goes over
   std::vector<uint64_t> sizes_;    // by sizes: of each fitting album

@@ -13,4 +13,9 @@ using FillPlan = std::vector<uint32_t>;
 // summary's), as both measure it. `fillSize` must not be 0.
 uint64_t perMille(uint64_t total, uint64_t fillSize);
 
+class SongLimits;
+// A walk's share in per mille: of the playing time taken when `limits`
+// hold one (-t), otherwise perMille(total, budget).
+uint64_t shareOf(uint64_t total, uint64_t budget, const SongLimits* limits);
+
 #endif  // PLINKARD_PLAN_FILL_PLAN_H_

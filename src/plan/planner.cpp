@@ -1,10 +1,12 @@
 #include <cstdlib>
+#include <memory>
 #include <string_view>
 #include <utility>
 
 #include "job/fill_job.h"
 #include "os/signals.h"
 #include "plan/albums.h"
+#include "plan/song_limits.h"
 #include "plan/target_space.h"
 
 namespace {
@@ -19,16 +21,19 @@ void shuffle(std::vector<uint32_t>& positions) {
 }
 
 // One first-fit walk over `positions`: takes every song that still fits into
-// the room left below `fillSize`, into `choice`; returns its total.
+// the room left below `fillSize` (and within `limits`, when given), into
+// `choice`; returns its total.
 uint64_t firstFit(const std::vector<uint32_t>& positions,
                   const std::vector<uint32_t>& sizes, uint64_t fillSize,
-                  FillPlan& choice) {
+                  FillPlan& choice, SongLimits* limits) {
   uint64_t total = 0;
-  for (uint32_t position : positions) {
+  for (const uint32_t& position : positions) {
     const uint64_t size = sizes[position];
-    if (size < fillSize - total) {
+    if (size < fillSize - total &&
+        (limits == nullptr || limits->fits(&position, &position + 1))) {
       choice.push_back(position);
       total += size;
+      if (limits != nullptr) limits->take(&position, &position + 1);
     }
   }
   return total;
@@ -37,11 +42,14 @@ uint64_t firstFit(const std::vector<uint32_t>& positions,
 // The walk of a choice: over file sizes in KiB below the fill size, or,
 // when the fill size is the target's free space or the target's folders
 // hold a limited number of entries, over the songs' costs there.
+// With -t or -e, `limits` hold each walk to the playing time and the count
+// per artist too, and a choice's share is that of the playing time.
 class Walk {
  public:
-  explicit Walk(const FillJob& job)
+  Walk(const FillJob& job, SongLimits* limits)
       : onTarget_(job.bFillAll || job.targetVolume.folderEntryBytes != 0),
-        budget_(job.bFillAll ? job.fillSize * 1024 : job.fillSize) {
+        budget_(job.bFillAll ? job.fillSize * 1024 : job.fillSize),
+        limits_(limits) {
     if (onTarget_) {
       costs_ = spaceCostsOf(job);
       return;
@@ -56,19 +64,32 @@ class Walk {
 
   uint64_t firstFit(const std::vector<uint32_t>& positions,
                     FillPlan& choice) const {
-    return onTarget_ ? firstFitOnTarget(positions, costs_, budget_, choice)
-                     : ::firstFit(positions, sizes_, budget_, choice);
+    if (limits_ != nullptr) limits_->reset();
+    return onTarget_
+               ? firstFitOnTarget(positions, costs_, budget_, choice, limits_)
+               : ::firstFit(positions, sizes_, budget_, choice, limits_);
   }
 
-  // The same costs, for walks over whole albums.
+  uint64_t efficiency(uint64_t total) const {
+    return shareOf(total, budget_, limits_);
+  }
+
+  // The same costs and limits, for walks over whole albums.
   AlbumWalk overAlbums(Albums albums) const {
-    return onTarget_ ? AlbumWalk(std::move(albums), costs_, budget_)
-                     : AlbumWalk(std::move(albums), sizes_, budget_);
+    if (onTarget_) {
+      AlbumWalk walk(std::move(albums), costs_, budget_);
+      walk.setLimits(limits_);
+      return walk;
+    }
+    AlbumWalk walk(std::move(albums), sizes_, budget_);
+    walk.setLimits(limits_);
+    return walk;
   }
 
  private:
   bool onTarget_;
   uint64_t budget_;
+  SongLimits* limits_;
   std::vector<uint32_t> sizes_;
   SpaceCosts costs_;
 };
@@ -96,7 +117,7 @@ bool drawChoices(const AnyWalk& walk, size_t count, uint8_t choiceCount,
     shuffle(positions);
     shuffle(positions);
     const uint64_t total = walk.firstFit(positions, current);
-    const uint64_t efficiency = perMille(total, walk.budget());
+    const uint64_t efficiency = walk.efficiency(total);
     if (!best.found || efficiency > best.perMille) {
       best = Best{true, efficiency, total, current};
     }
@@ -118,7 +139,9 @@ bool drawAlbumChoices(const FillJob& job, const Walk& walk, uint8_t choiceCount,
   for (const SongEntry& song : job.songs) {
     paths.push_back(song.sourcePath.native());
   }
-  const AlbumWalk albums = walk.overAlbums(groupAlbums(paths));
+  const bool tagged = job.songTags.size() == job.songs.size();
+  const AlbumWalk albums =
+      walk.overAlbums(groupAlbums(paths, tagged ? &job.songTags : nullptr));
   const Albums& all = albums.albums();
   for (uint32_t album : albums.tooLarge()) {
     if (job.bVerbose) {
@@ -130,6 +153,12 @@ bool drawAlbumChoices(const FillJob& job, const Walk& walk, uint8_t choiceCount,
 }
 
 }  // namespace
+
+uint64_t shareOf(uint64_t total, uint64_t budget, const SongLimits* limits) {
+  return limits != nullptr && limits->timed()
+             ? perMille(limits->takenMs(), limits->fillMs())
+             : perMille(total, budget);
+}
 
 uint64_t perMille(uint64_t total, uint64_t fillSize) {
   // Whole fill sizes first, then three decimal digits of what is left by
@@ -159,7 +188,17 @@ bool FillJob::createPlan(uint8_t choiceCount) {
     printLine("We must generate at least 1 choice!");
     return false;
   }
-  const Walk walk(*this);
+  std::unique_ptr<SongLimits> limits;
+  if (fillMs != 0 || artistLimit != 0) {
+    songTags.resize(songs.size());
+    limits =
+        std::make_unique<SongLimits>(songTags, fillMs, artistLimit, bAlbums);
+    if (limits->untimedSongs() > 0) {
+      printLine(limits->untimedSongs(),
+                " songs of unknown playing time are not planned.");
+    }
+  }
+  const Walk walk(*this, limits.get());
   Best best;
   const bool drawn = bAlbums
                          ? drawAlbumChoices(*this, walk, choiceCount, best)
@@ -171,7 +210,12 @@ bool FillJob::createPlan(uint8_t choiceCount) {
   // planSize is the plan's file sizes.
   plan = std::move(best.plan);
   planSize = 0;
-  for (uint32_t position : plan) planSize += songs[position].sizeKiB;
+  planMs = 0;
+  for (uint32_t position : plan) {
+    planSize += songs[position].sizeKiB;
+    if (fillMs != 0)
+      planMs += static_cast<uint64_t>(songTags[position].playingMs);
+  }
   planTargetBytes = bFillAll && !plan.empty() ? best.total : 0;
   return true;
 }

@@ -6,6 +6,7 @@
 
 #include "job/fill_job.h"
 #include "job/paths.h"
+#include "plan/song_limits.h"
 #include "record/playlist.h"
 #include "record/record.h"
 #include "usedlist/used_list.h"
@@ -306,15 +307,17 @@ void TargetFill::undo() {
 
 uint64_t firstFitOnTarget(const std::vector<uint32_t>& positions,
                           const SpaceCosts& costs, uint64_t budget,
-                          std::vector<uint32_t>& choice) {
+                          std::vector<uint32_t>& choice, SongLimits* limits) {
   TargetFill fill(costs);
   uint64_t total = costs.reserved;
   for (const uint32_t& position : positions) {
     if (total >= budget) break;
+    if (limits != nullptr && !limits->fits(&position, &position + 1)) continue;
     const uint64_t cost = fill.take(&position, &position + 1, budget - total);
     if (cost == TargetFill::kNoRoom) continue;
     total += cost;
     choice.push_back(position);
+    if (limits != nullptr) limits->take(&position, &position + 1);
   }
   return total;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 class FillJob;
+class SongLimits;
 
 // What the songs take of the target, for a fill of its free space in bytes.
 // A song takes its size in whole allocation units and its line in a
@@ -101,9 +102,11 @@ class TargetFill {
 
 // One first-fit walk over `positions` within `budget`: takes every song
 // that, with its entries and the folders it needs, still fits into what is
-// left, into `choice`; returns the total taken.
+// left (and within `limits`, when given), into `choice`; returns the total
+// taken.
 uint64_t firstFitOnTarget(const std::vector<uint32_t>& positions,
                           const SpaceCosts& costs, uint64_t budget,
-                          std::vector<uint32_t>& choice);
+                          std::vector<uint32_t>& choice,
+                          SongLimits* limits = nullptr);
 
 #endif  // PLINKARD_PLAN_TARGET_SPACE_H_

@@ -21,9 +21,9 @@ std::string folderOf(const std::string& path) {
 // The recorded songs that are there, each path and each file once at its
 // last place (letter-case twins on FAT name one file). A song that a
 // stopped run left aside is put back first.
-std::vector<std::string> songsThere(const FillJob& job) {
+std::vector<RecordedSong> songsThere(const FillJob& job) {
   const std::vector<RecordedSong>& songs = job.record.entries.songs;
-  std::vector<std::string> there;
+  std::vector<RecordedSong> there;
   std::unordered_set<std::string> seen;
   std::set<os::FileId> files;
   for (auto song = songs.rbegin(); song != songs.rend(); ++song) {
@@ -39,10 +39,10 @@ std::vector<std::string> songsThere(const FillJob& job) {
       (void)os::statusBelow(job.outputFolder, song->path, now);
     }
     if (now.kind == Kind::RegularFile && files.insert(now.id).second) {
-      there.push_back(song->path);
+      there.push_back(*song);
     }
   }
-  return std::vector<std::string>(there.rbegin(), there.rend());
+  return std::vector<RecordedSong>(there.rbegin(), there.rend());
 }
 
 // Why the playlist may not be written where it goes, or an empty text.

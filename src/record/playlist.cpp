@@ -34,14 +34,27 @@ std::string playlistEntry(const std::string& song,
   return entry;
 }
 
-std::string playlistText(const std::vector<std::string>& songs,
+std::string extinfLine(const RecordedSong& song) {
+  if (song.title.empty()) return "";
+  const int64_t seconds =
+      song.playingMs < 0 ? -1 : (song.playingMs + 500) / 1000;
+  std::string line = "#EXTINF:" + std::to_string(seconds) + ",";
+  if (!song.artist.empty()) line += song.artist + " - ";
+  line += song.title;
+  std::replace_if(
+      line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; },
+      ' ');
+  return line + "\n";
+}
+
+std::string playlistText(const std::vector<RecordedSong>& songs,
                          const std::string& playlist, size_t& listed) {
   std::string text = "#EXTM3U\n";
   listed = 0;
-  for (const std::string& song : songs) {
-    const std::string entry = playlistEntry(song, playlist);
+  for (const RecordedSong& song : songs) {
+    const std::string entry = playlistEntry(song.path, playlist);
     if (entry.empty()) continue;
-    text += entry + "\n";
+    text += extinfLine(song) + entry + "\n";
     ++listed;
   }
   return text;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "record/record.h"
+
 // An M3U playlist as players read it: "#EXTM3U" first, then one line per
 // song, LF line ends. The paths are relative to the playlist's folder with
 // '/' between elements, as the file system holds them (UTF-8 on FAT).
@@ -15,9 +17,15 @@
 // playlist cannot hold.
 std::string playlistEntry(const std::string& song, const std::string& playlist);
 
-// The playlist `playlist` of `songs`, in their order, and in `listed` how
-// many of them it holds.
-std::string playlistText(const std::vector<std::string>& songs,
+// The line "#EXTINF:<seconds>,<artist> - <title>" (without an artist,
+// "#EXTINF:<seconds>,<title>") that goes before a song whose title is
+// known, LF included; seconds rounded, -1 when unknown; line ends in the
+// tags become blanks. Empty for a song without a title.
+std::string extinfLine(const RecordedSong& song);
+
+// The playlist `playlist` of `songs`, in their order, each after its
+// extinfLine, and in `listed` how many of them it holds.
+std::string playlistText(const std::vector<RecordedSong>& songs,
                          const std::string& playlist, size_t& listed);
 
 #endif  // PLINKARD_RECORD_PLAYLIST_H_

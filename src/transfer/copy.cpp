@@ -202,10 +202,11 @@ bool FillJob::enterTargetFolder(const std::string& target,
   return false;
 }
 
-std::error_code FillJob::recordSong(const std::string& target,
+std::error_code FillJob::recordSong(uint32_t position,
                                     const std::string& relative,
                                     const os::FileStatus& landed,
                                     const os::FileEnds& ends) {
+  const std::string& target = songs[position].targetPath.native();
   RecordedSong song;
   song.path = recordPath(relative);
   song.size = landed.size;
@@ -215,6 +216,12 @@ std::error_code FillJob::recordSong(const std::string& target,
                                                   : RecordedSong::Kind::Added;
   song.hasChecksum = true;
   song.checksum = contentChecksum(landed.size, ends.head, ends.tail);
+  if (position < songTags.size() && songTags[position].known) {
+    const SongTags& tags = songTags[position];
+    song.playingMs = tags.playingMs;
+    song.artist = tags.artist.empty() ? tags.albumArtist : tags.artist;
+    song.title = tags.title;
+  }
   const std::error_code error = record.addSong(song);
   if (error) {
     printLine("Can't add ", target, " to the record: ", error.message());
@@ -235,7 +242,7 @@ FillJob::CopyOutcome FillJob::transferSong(uint32_t position,
   if (record.isOpen()) {
     options.accept = [&](const os::FileStatus& landed,
                          const os::FileEnds& ends) {
-      return recordSong(entry.targetPath.native(), relative, landed, ends);
+      return recordSong(position, relative, landed, ends);
     };
   }
   os::UnflushedCopy unflushed;

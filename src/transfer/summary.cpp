@@ -1,4 +1,5 @@
 #include "job/fill_job.h"
+#include "plan/song_limits.h"
 
 namespace {
 
@@ -23,6 +24,12 @@ void FillJob::printSummary() const {
       static_cast<double>(static_cast<float>(share) / 1000.0f) * 100.0;
   printLine("This configuration uses ", usedMB, " / ", fillMB, "  MB (",
             percent, "%).");
+  if (fillMs != 0) {
+    const uint64_t timeShare = perMille(planMs, fillMs);
+    printLine("Playing time: ", playingTimeText(planMs), " of ",
+              playingTimeText(fillMs), " (", timeShare / 10, ".",
+              timeShare % 10, "%)");
+  }
   printLine(songs.size(), " files were processed, ", transferred.size(),
             " files werde copied.");
 }

@@ -1,0 +1,67 @@
+#ifndef PLINKARD_TAGS_SONG_TAGS_H_
+#define PLINKARD_TAGS_SONG_TAGS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "os/file_status.h"
+
+// What a song's file says about the music in it. Texts are UTF-8, empty
+// when the file has none; numbers are 0 when it has none.
+struct SongTags {
+  std::string title;
+  std::string artist;  // the first artist the file names
+  std::string albumArtist;
+  std::string album;
+  uint32_t disc = 0;
+  uint32_t track = 0;
+  uint32_t year = 0;
+  std::string genre;
+  int64_t playingMs = -1;  // -1: unknown
+  uint64_t tagBytes = 0;   // what its tags and pictures take of the file
+  // Whether the file could be read as audio at all; a file that could not
+  // has no tags and an unknown playing time.
+  bool known = false;
+};
+
+// The most a reading of one file may read of it, in bytes, wherever it
+// reads: a large file that is no audio is never read to its end.
+constexpr uint64_t kTagReadLimit = 16 << 20;
+
+// Reads the tags and the playing time of the file `data` of `size` bytes
+// that `read(offset, buffer, length)` reads from (returning the bytes read,
+// fewer only at the end or on an error); `name` decides the file's type by
+// its extension first, then by content. Reads at most `limit` bytes. Never
+// fails: a file that is no audio, cut short or hostile gives `known` false.
+SongTags readTags(const std::string& name, uint64_t size,
+                  const std::function<size_t(uint64_t, char*, size_t)>& read,
+                  uint64_t limit = kTagReadLimit);
+
+// readTags of the file at `path`, read through the platform layer; a file
+// that cannot be opened gives `known` false too.
+SongTags readTagsOfFile(const std::string& path);
+
+// A song to read in readSongs, and what was found.
+struct SongRead {
+  // Filled in for each song: its status as found (links followed; Missing
+  // when it is gone, Other when it cannot be looked at).
+  os::FileStatus status;
+  // Whether `tags` came from the file; false when `cached` answered.
+  bool readFromFile = false;
+  SongTags tags;
+};
+
+// For each of `paths`, its status and then, when `cached(index, status,
+// tags)` does not answer (returns false) for that status, its tags read
+// from the file. Many files are read at once, by up to `threads` threads
+// (0: one at a time on the caller's thread); `cached` must be safe to call
+// from several threads at once. The results come by position in `paths`.
+std::vector<SongRead> readSongs(
+    const std::vector<std::string>& paths,
+    const std::function<bool(size_t, const os::FileStatus&, SongTags&)>& cached,
+    size_t threads);
+
+#endif  // PLINKARD_TAGS_SONG_TAGS_H_

@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "audio_files.h"
+#include "tags/song_tags.h"
+#include "test_util.h"
+
+TEST(Tags, ReadsTagsAndPlayingTimeOfEachFormat) {
+  TempDir dir;
+  AudioSpec spec;
+  spec.title = "Tïtle";
+  spec.artist = "Artist";
+  spec.albumArtist = "Album Artist";
+  spec.album = "Album";
+  spec.track = 7;
+  spec.disc = 2;
+  spec.seconds = 1.5;
+  for (const char* extension : {".mp3", ".flac", ".ogg", ".opus", ".m4a"}) {
+    const std::string path = dir / (std::string("song") + extension);
+    makeAudio(path, spec);
+    const SongTags tags = readTagsOfFile(path);
+    EXPECT_TRUE(tags.known) << extension;
+    EXPECT_EQ(tags.title, spec.title) << extension;
+    EXPECT_EQ(tags.artist, spec.artist) << extension;
+    EXPECT_EQ(tags.albumArtist, spec.albumArtist) << extension;
+    EXPECT_EQ(tags.album, spec.album) << extension;
+    EXPECT_EQ(tags.track, spec.track) << extension;
+    EXPECT_EQ(tags.disc, spec.disc) << extension;
+    EXPECT_NEAR(static_cast<double>(tags.playingMs), 1500, 200) << extension;
+  }
+}
+
+TEST(Tags, BrokenFilesAreUnknownNeverFailures) {
+  TempDir dir;
+  makeAudio(dir / "whole.mp3", AudioSpec{"T", "A", "", "", 1, 0, 1});
+  const std::string whole = readText(dir / "whole.mp3");
+  const std::pair<const char*, std::string> cases[] = {
+      {"empty.mp3", ""},
+      {"text.mp3", "just some text, no audio"},
+      {"head.mp3", whole.substr(0, 10)},
+      {"noise.flac", std::string(5000, '\xff')},
+      {"header.ogg", "OggS" + std::string(100, '\x01')},
+  };
+  for (const auto& [name, content] : cases) {
+    writeText(dir / name, content);
+    const SongTags tags = readTagsOfFile(dir / name);
+    EXPECT_FALSE(tags.known) << name;
+    EXPECT_EQ(tags.playingMs, -1) << name;
+    EXPECT_EQ(tags.title, "") << name;
+  }
+  EXPECT_FALSE(readTagsOfFile(dir / "missing.mp3").known);
+  EXPECT_FALSE(readTagsOfFile(dir.path()).known);
+}
+
+// 100 MB of zeros named .mp3: the frame search stops at the read limit.
+TEST(Tags, LargeFileOfZerosIsReadOnlyUpToTheLimit) {
+  const uint64_t size = 100u << 20;
+  for (const char* name : {"zeros.mp3", "zeros.flac", "zeros.m4a", "zeros"}) {
+    uint64_t served = 0;
+    const SongTags tags =
+        readTags(name, size, [&](uint64_t offset, char* data, size_t length) {
+          EXPECT_LE(offset + length, size) << name;
+          served += length;
+          std::memset(data, 0, length);
+          return length;
+        });
+    EXPECT_FALSE(tags.known) << name;
+    EXPECT_LE(served, kTagReadLimit) << name;
+    EXPECT_GT(served, 0u) << name;
+  }
+}
+
+TEST(Tags, ReadSongsGivesResultsByPositionAndAsksTheCacheFirst) {
+  TempDir dir;
+  std::vector<std::string> paths;
+  for (unsigned i = 0; i < 12; ++i) {
+    paths.push_back(dir / ("s" + std::to_string(i) + ".mp3"));
+    makeAudio(paths.back(),
+              AudioSpec{"Song " + std::to_string(i), "A", "", "", i + 1, 0, 1});
+  }
+  paths.push_back(dir / "gone.mp3");
+  const auto results = readSongs(
+      paths,
+      [](size_t index, const os::FileStatus&, SongTags& tags) {
+        if (index % 3 != 0) return false;
+        tags.title = "cached";
+        return true;
+      },
+      4);
+  ASSERT_EQ(results.size(), paths.size());
+  for (size_t i = 0; i + 1 < paths.size(); ++i) {
+    const bool cached = i % 3 == 0;
+    EXPECT_EQ(results[i].readFromFile, !cached) << i;
+    EXPECT_EQ(results[i].tags.title,
+              cached ? "cached" : "Song " + std::to_string(i))
+        << i;
+    EXPECT_GT(results[i].status.size, 0u) << i;
+  }
+  EXPECT_EQ(results.back().status.kind, os::FileStatus::Kind::Missing);
+  EXPECT_FALSE(results.back().readFromFile);
+}
