@@ -6,10 +6,17 @@
 . "$FAT_LIB"
 
 make_songs "$FAT_LIBRARY" 400 60 120
-"$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 60 -l "$FAT_WORK/used.txt" \
+# Every file the program opens takes 20 ms longer (strace delays the call),
+# so that the copies last some seconds and the card surely turns read-only
+# in their middle: alone in a fast guest the program otherwise copies every
+# song before the remount below finds it between two of them.
+strace -f -qq -o /dev/null -e trace=openat -e inject=openat:delay_exit=20000 \
+  "$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s 60 -l "$FAT_WORK/used.txt" \
   > run.out 2>&1 &
-pid=$!
+tracer=$!
 wait_for_files "$FAT_TARGET" 5
+pid=$(cat /proc/"$tracer"/task/*/children 2>/dev/null | awk '{ print $1; exit }')
+[ -n "$pid" ] || fail "cannot find the program below strace"
 # The kernel refuses the remount while a file is open for writing. So the
 # program is stopped again and again, without a process per try, until it
 # stands between two songs; then the card is remounted under it.
@@ -30,7 +37,7 @@ perl -e '
     select(undef, undef, undef, 0.003);
   }
   exit 1;' "$pid" "$FAT_TARGET" || fail "cannot remount the card read-only"
-wait "$pid"
+wait "$tracer"
 st=$?
 [ "$st" = 2 ] || fail "exit status $st, wanted 2"
 grep -qx "The output directory $FAT_TARGET can't be written any more (Read-only file system); no further song is tried." \
