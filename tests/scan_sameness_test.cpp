@@ -132,7 +132,8 @@ std::string compareScans(const Library& library) {
              reference;
     }
   }
-  for (size_t threads : {1, 2, 3, 16}) {
+  for (size_t threads :
+       {size_t{1}, size_t{2}, size_t{3}, ReadAhead::kThreads}) {
     for (int run = 0; run < 6; ++run) {
       const std::string again = scanWith(library, threads);
       const auto differ = std::mismatch(again.begin(), again.end(),

@@ -74,12 +74,13 @@ ReadAhead::ReadAhead(Settings settings) : settings_(std::move(settings)) {
   if (allowed_ > 0) startThreads();
 }
 
-// Starts the threads the first time one may work. Pinned to one processor,
-// with every answer coming from memory, none ever does: the walk makes each
-// request itself and no thread is made.
+// Starts threads until as many run as may work. Pinned to one processor,
+// with every answer coming from memory, none ever may: the walk makes each
+// request itself and no thread is made. On two processors one is, and the
+// others only once answers wait.
 void ReadAhead::startThreads() {
-  if (!threads_.empty() || stopping_) return;
-  for (size_t i = 0; i < settings_.threads; ++i) {
+  if (stopping_) return;
+  while (threads_.size() < allowed_) {
     threads_.emplace_back([this] { work(); });
   }
 }
@@ -175,11 +176,12 @@ void ReadAhead::noteWaits(uint64_t waits, size_t requests) {
   const bool slow = allowed_ > fast;
   const size_t allowed =
       waitShare_ > (slow ? kFastWaits : kSlowWaits) ? settings_.threads : fast;
-  if (allowed > allowed_) {
+  const bool more = allowed > allowed_;
+  allowed_ = allowed;
+  if (more) {
     startThreads();
     workReady_.signalAll();
   }
-  allowed_ = allowed;
 }
 
 // Runs the job and returns about how many requests it made.

@@ -40,9 +40,11 @@ bool hasExtension(const std::vector<std::string>& extensions,
 // at stop().
 class ReadAhead {
  public:
-  // Threads, so requests in flight: enough to hide a network's round trip
-  // behind each other, few enough to stay small beside the index.
-  static constexpr size_t kThreads = 16;
+  // Threads, so requests in flight, while answers wait: enough to hide a
+  // network's round trip behind each other, few enough to stay small
+  // beside the index. The folders they hold open ahead stay within
+  // `openAhead` however many there are.
+  static constexpr size_t kThreads = 64;
 
   struct Settings {
     // 0: no thread; each request is made when the walk asks for its
@@ -51,7 +53,7 @@ class ReadAhead {
     // How many of them work while answers come from memory: as many as
     // there are processors besides the walk's (more would only take turns
     // on them). All of them work while answers wait for a round trip or a
-    // seek.
+    // seek. Each thread is started the first time it may work.
     size_t fastThreads = os::usableProcessors() - 1;
     size_t openAhead = 0;   // folders held open that the walk has not taken
     size_t depthLimit = 0;  // a folder this many levels down is not opened
