@@ -181,7 +181,8 @@ bool FolderReader::next(const char*& name, EntryKind& kind,
   Stream& s = *stream_;
   for (;;) {
     if (s.next == s.end) {
-      if (!s.buffer) s.buffer = std::make_unique<char[]>(Stream::kBuffer);
+      // Not zeroed first, as make_unique would: the system fills it.
+      if (!s.buffer) s.buffer.reset(new char[Stream::kBuffer]);
       const ssize_t read = getdents64(s.fd, s.buffer.get(), Stream::kBuffer);
       if (read <= 0) {
         if (read < 0) error = lastError();
