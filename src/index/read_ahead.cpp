@@ -70,7 +70,8 @@ bool hasExtension(const std::vector<std::string>& extensions,
 
 ReadAhead::ReadAhead(Settings settings) : settings_(std::move(settings)) {
   os::MutexLock lock(mutex_);
-  allowed_ = std::min(settings_.threads, settings_.fastThreads);
+  slowThreads_ = std::min(settings_.threads, settings_.localThreads);
+  allowed_ = std::min(slowThreads_, settings_.fastThreads);
   if (allowed_ > 0) startThreads();
 }
 
@@ -152,7 +153,7 @@ bool ReadAhead::takeJob(Job& job) {
 // their answer.
 void ReadAhead::beginTally() {
   tally.sampling = settings_.threads > 0 &&
-                   (tally.sampleNext || (allowed_ == settings_.threads &&
+                   (tally.sampleNext || (allowed_ == slowThreads_ &&
                                          samples_++ % kSampleEvery == 0));
   tally.elapsed = {};
   tally.waits = 0;
@@ -172,10 +173,10 @@ void ReadAhead::noteWaits(uint64_t waits, size_t requests) {
   const double share =
       static_cast<double>(waits) / static_cast<double>(requests);
   waitShare_ += (share - waitShare_) / 16;
-  const size_t fast = std::min(settings_.threads, settings_.fastThreads);
+  const size_t fast = std::min(slowThreads_, settings_.fastThreads);
   const bool slow = allowed_ > fast;
   const size_t allowed =
-      waitShare_ > (slow ? kFastWaits : kSlowWaits) ? settings_.threads : fast;
+      waitShare_ > (slow ? kFastWaits : kSlowWaits) ? slowThreads_ : fast;
   const bool more = allowed > allowed_;
   allowed_ = allowed;
   if (more) {
@@ -248,7 +249,7 @@ bool ReadAhead::claim(const Shared& folder, bool forWalk) {
 size_t ReadAhead::listNow(const Shared& folder) {
   Folder& f = *folder;
   book(f).list = Folder::Step::Running;
-  book(f).perLook = allowed_ == settings_.threads ? kSlowLook : kLook;
+  book(f).perLook = allowed_ == slowThreads_ ? kSlowLook : kLook;
   ++book(f).busy;
   Listed listed;
   mutex_.unlock();
@@ -432,7 +433,7 @@ void ReadAhead::wakeWalk() {
 // wait for the one it needs.
 void ReadAhead::helpOrWait() {
   Job job;
-  if (allowed_ < settings_.threads && takeJob(job)) {
+  if (allowed_ < slowThreads_ && takeJob(job)) {
     beginTally();
     endTally(runJob(job));
     return;
@@ -451,9 +452,13 @@ std::shared_ptr<ReadAhead::Folder> ReadAhead::openInput(
   beginTally();
   mutex_.unlock();
   openFolder(*folder, nullptr);
+  const bool remote = !folder->openError && folder->reader.remote();
   mutex_.lock();
   endTally(2);
   book(*folder).open = Folder::Step::Done;
+  slowThreads_ = std::min(settings_.threads,
+                          remote ? settings_.threads : settings_.localThreads);
+  allowed_ = std::min(allowed_, slowThreads_);
   return folder;
 }
 

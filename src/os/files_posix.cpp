@@ -3,6 +3,7 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -174,6 +175,19 @@ std::error_code FolderReader::openEntry(const FolderReader& parent,
 
 std::error_code FolderReader::identify(FileId& id) const {
   return identifyDescriptor(stream_->fd, id);
+}
+
+bool FolderReader::remote() const {
+  // The magic numbers of NFS, SMB, CIFS, SMB 2 and 3, FUSE, 9P, Ceph, AFS
+  // (two), Coda and NCP.
+  static const uint64_t kRemote[] = {
+      0x6969,     0x517B,     0xFF534D42, 0xFE534D42, 0x65735546, 0x01021997,
+      0x00C36400, 0x5346414F, 0x6B414653, 0x73757245, 0x564C};
+  struct statfs fs;
+  if (fstatfs(stream_->fd, &fs) != 0) return false;
+  const auto type = static_cast<uint64_t>(fs.f_type);
+  return std::find(std::begin(kRemote), std::end(kRemote), type) !=
+         std::end(kRemote);
 }
 
 bool FolderReader::next(const char*& name, EntryKind& kind,
