@@ -159,10 +159,10 @@ CLANG_TIDY ?= clang-tidy-14
 CPPCHECK ?= cppcheck
 MANDOC ?= mandoc
 PACKAGE_PACKAGES := dpkg-dev file
-LINT_PACKAGES := clang-format-14 clang-tidy-14 cppcheck mandoc
+LINT_PACKAGES := clang-format-14 clang-tidy-14 clang-14 cppcheck mandoc
 
 .PHONY: install package package-deps lint-deps format format-check \
-        lint lint-tidy lint-cppcheck lint-man
+        lint lint-tidy lint-cppcheck lint-man lint-threads
 
 # `make install PREFIX=/usr DESTDIR=/tmp/stage` installs bin/plinkard and
 # share/man/man1/plinkard.1 below $(DESTDIR)$(PREFIX).
@@ -186,9 +186,9 @@ format-check: lint-deps
 format: lint-deps
 	git ls-files '*.cpp' '*.h' | xargs -r $(CLANG_FORMAT) -i
 
-# clang-tidy (.clang-tidy), cppcheck (.cppcheck) and the manual page; each
-# fails on any finding.
-lint: lint-tidy lint-cppcheck lint-man
+# clang-tidy (.clang-tidy), cppcheck (.cppcheck), the manual page and the
+# threads' locking; each fails on any finding.
+lint: lint-tidy lint-cppcheck lint-man lint-threads
 
 # clang-tidy needs only the configured build folder: its compile database
 # and the generated version header.
@@ -199,6 +199,30 @@ lint-tidy: lint-deps configure
 lint-cppcheck: lint-deps
 	sed -e '/^[[:space:]]*#/d' -e '/^[[:space:]]*$$/d' .cppcheck \
 	  | tr '\n' '\0' | xargs -0 $(CPPCHECK) src tests
+
+# Clang's thread-safety analysis over the units that hold threads: a field
+# marked GUARDED_BY is touched only with its mutex held, a function marked
+# EXCLUSIVE_LOCKS_REQUIRED is called only so (src/os/thread_annotations.h).
+# Each unit is compiled, syntax only, with the defines and include paths
+# its entry in the build's compile database gives. A folder's shared
+# fields (ReadAhead::Folder::book_) are reached only through the annotated
+# ReadAhead::book(), so no source file names them.
+THREAD_UNITS := src/index/read_ahead.cpp src/index/folder_scan.cpp
+CLANG_CXX ?= clang++-14
+lint-threads: lint-deps configure
+	@for u in $(THREAD_UNITS); do \
+	  flags=$$(grep -F '"command"' $(BUILD)/compile_commands.json \
+	    | grep -F " $(CURDIR)/$$u\"" | grep -oE -- ' -(I|D|std=)[^ ]+'); \
+	  if [ -z "$$flags" ]; then \
+	    echo "$$u: not in $(BUILD)/compile_commands.json"; exit 1; \
+	  fi; \
+	  echo "$(CLANG_CXX) -fsyntax-only -Wthread-safety -Werror $$u"; \
+	  $(CLANG_CXX) -fsyntax-only -Wthread-safety -Werror $$flags $$u \
+	    || exit 1; \
+	done
+	@if git grep -n 'book_' -- 'src/*.cpp'; then \
+	  echo "book_ is reached through ReadAhead::book() alone"; exit 1; \
+	fi
 
 # The manual page as CMake makes it from man/plinkard.1.in.
 lint-man: lint-deps configure

@@ -54,6 +54,8 @@ struct Comparison {
   double scale = 1;               // the ratios are multiplied by this
   int runs = 0;                   // instead of --runs, when set
   bool warmUp = true;
+  // Make the data it runs on, where that is missing (each is made once).
+  std::vector<std::function<bool()>> data;
   Samples plinkardSamples;
   Samples referenceSamples;
   std::vector<double> ratios;     // of the wall times, pair by pair
@@ -127,6 +129,16 @@ Comparison compare(const std::string& name, Command plinkard, Command reference,
   c.prepare = std::move(prepare);
   c.scale = scale;
   return c;
+}
+
+Comparison needing(Comparison c, std::vector<std::function<bool()>> data) {
+  c.data = std::move(data);
+  return c;
+}
+
+bool makeData(const Comparison& c) {
+  return std::all_of(c.data.begin(), c.data.end(),
+                     [](const std::function<bool()>& make) { return make(); });
 }
 
 const char* verdict(bool met) { return met ? "met" : "MISSED"; }
@@ -266,6 +278,7 @@ DelayMount* DelayMount::active = nullptr;
 
 // Compares a run over the delaying file system with find over it.
 bool compareOverDelay(const Settings& s, const std::string& lib,
+                      const std::function<bool()>& makeLib,
                       const std::string& out, long delayMicros,
                       const std::string& name, double target) {
   if (name.find(s.only) == std::string::npos) return true;
@@ -273,6 +286,7 @@ bool compareOverDelay(const Settings& s, const std::string& lib,
     std::printf("%-34s skipped: no --delay-fs\n", name.c_str());
     return true;
   }
+  if (!makeLib()) return false;
   const std::string mountPoint = s.data + "/delay-mount";
   const DelayMount mount(s, lib, mountPoint, delayMicros);
   if (!mount.mounted()) {
@@ -302,31 +316,45 @@ int main(int argc, char** argv) {
   }
   const std::string& d = s.data;
   mkdir(d.c_str(), 0755);
-  const std::string lib200k = d + "/lib-200k", lib1m = d + "/lib-1m",
-                    copyLib = d + "/copy-lib", used = d + "/used-100k.txt",
-                    albums = d + "/albums-80k", empty = d + "/empty",
-                    out = d + "/out", copyOut = d + "/copy-out";
-  // Libraries made earlier are reused; only new ones need the room.
-  if ((access((lib1m + "/.plinkard-bench").c_str(), F_OK) != 0 ||
-       access((albums + "/.plinkard-bench").c_str(), F_OK) != 0) &&
-      !enoughRoom(d)) {
-    return 1;
-  }
-  if (!makeSongLibrary(lib200k, 200000, 200) ||
-      !makeSongLibrary(lib1m, 1000000, 1000) ||
-      !makeAlbumLibrary(albums, 80000, 80) ||
-      !makeCopyLibrary(copyLib, 100, 10 << 20) || !makeUsedList(used, 100000)) {
-    return 1;
-  }
+  const std::string lib20k = d + "/lib-20k", lib200k = d + "/lib-200k",
+                    lib1m = d + "/lib-1m", copyLib = d + "/copy-lib",
+                    used = d + "/used-100k.txt", albums = d + "/albums-80k",
+                    empty = d + "/empty", out = d + "/out",
+                    copyOut = d + "/copy-out", player = d + "/player-20k";
+  // Each library is made the first time a comparison that runs needs it,
+  // and reused afterwards; only the two large ones need the room checked.
+  const auto roomFor = [&](const std::string& lib) {
+    return access((lib + "/.plinkard-bench").c_str(), F_OK) == 0 ||
+           enoughRoom(d);
+  };
+  const std::function<bool()> songs20k = [&] {
+    return makeSongLibrary(lib20k, 20000, 20);
+  };
+  const std::function<bool()> songs200k = [&] {
+    return makeSongLibrary(lib200k, 200000, 200);
+  };
+  const std::function<bool()> songs1m = [&] {
+    return roomFor(lib1m) && makeSongLibrary(lib1m, 1000000, 1000);
+  };
+  const std::function<bool()> albums80k = [&] {
+    return roomFor(albums) && makeAlbumLibrary(albums, 80000, 80);
+  };
+  const std::function<bool()> copySongs = [&] {
+    return makeCopyLibrary(copyLib, 100, 10 << 20);
+  };
+  const std::function<bool()> usedList = [&] {
+    return makeUsedList(used, 100000);
+  };
+  const std::function<bool()> player20k = [&] {
+    return makePlayer(player, 20000, 20);
+  };
   mkdir(empty.c_str(), 0755);
   mkdir(out.c_str(), 0755);
 
-  const std::string player = d + "/player-20k";
   // The move's source lies on another file system than its target, as a
   // library and a player do, so that mv copies too.
   const std::string moveFrom = "/dev/shm/plinkard-bench-move",
                     moveOut = d + "/move-out";
-  if (!makePlayer(player, 20000, 20)) return 1;
 
   Command filtered = {"-l",  used,         "-in", "\\.mp3$",
                       "-ex", "album0[37]", "-d",  "2"};
@@ -347,44 +375,64 @@ int main(int argc, char** argv) {
   };
 
   std::vector<Comparison> comparisons = {
-      compare("run, 200,000 songs (find)", plinkardRun(s, lib200k, out, "1"),
-              findRun(lib200k), 0.7),
-      compare("run, 1,000,000 songs (find)", plinkardRun(s, lib1m, out, "1"),
-              findRun(lib1m), 1.05),
-      compare("run into 20,000, 200,000 (find)",
-              plinkardRun(s, lib200k, player, "1"), findRun(lib200k), 1.05),
-      compare("run into 20,000, 1,000,000 (find)",
-              plinkardRun(s, lib1m, player, "1"), findRun(lib1m), 1.05),
-      compare("filtered run, 1,000,000 (find)", plinkardRun(s, lib1m, out, "1"),
-              findRun(lib1m), 1.5),
-      compare("copy 1000 MiB (cp, sync)",
-              plinkardRun(s, copyLib, copyOut, "1024"), copyAndSync, 1.05,
-              [&] { emptyFolder(copyOut); }),
-      compare("move 1000 MiB (mv, sync)", move, moveAndSync, 1.05, prepareMove),
-      compare("albums, 1,000,000 in 80,000 (-a)", wholeAlbums, singleSongs,
-              1.1),
+      needing(compare("run, 200,000 songs (find)",
+                      plinkardRun(s, lib200k, out, "1"), findRun(lib200k), 0.7),
+              {songs200k}),
+      needing(compare("run, 1,000,000 songs (find)",
+                      plinkardRun(s, lib1m, out, "1"), findRun(lib1m), 1.05),
+              {songs1m}),
+      needing(
+          compare("run into 20,000, 200,000 (find)",
+                  plinkardRun(s, lib200k, player, "1"), findRun(lib200k), 1.05),
+          {songs200k, player20k}),
+      needing(compare("run into 20,000, 1,000,000 (find)",
+                      plinkardRun(s, lib1m, player, "1"), findRun(lib1m), 1.05),
+              {songs1m, player20k}),
+      needing(compare("filtered run, 1,000,000 (find)",
+                      plinkardRun(s, lib1m, out, "1"), findRun(lib1m), 1.5),
+              {songs1m, usedList}),
+      needing(compare("copy 1000 MiB (cp, sync)",
+                      plinkardRun(s, copyLib, copyOut, "1024"), copyAndSync,
+                      1.05, [&] { emptyFolder(copyOut); }),
+              {copySongs}),
+      needing(compare("move 1000 MiB (mv, sync)", move, moveAndSync, 1.05,
+                      prepareMove),
+              {copySongs}),
+      needing(compare("albums, 1,000,000 in 80,000 (-a)", wholeAlbums,
+                      singleSongs, 1.1),
+              {albums80k}),
       // Time per song at 1,000,000 over time per song at 200,000.
-      compare("per song, 1,000,000 / 200,000", plinkardRun(s, lib1m, out, "1"),
-              plinkardRun(s, lib200k, out, "1"), 1.15, nullptr, 0.2),
+      needing(compare("per song, 1,000,000 / 200,000",
+                      plinkardRun(s, lib1m, out, "1"),
+                      plinkardRun(s, lib200k, out, "1"), 1.15, nullptr, 0.2),
+              {songs1m, songs200k}),
   };
   comparisons[4].plinkard.insert(comparisons[4].plinkard.end(),
                                  filtered.begin(), filtered.end());
-  Comparison cold =
+  Comparison cold = needing(
       compare("cold disk, 200,000 (find)", plinkardRun(s, lib200k, out, "1"),
-              findRun(lib200k), 0.5, dropCaches);
+              findRun(lib200k), 0.5, dropCaches),
+      {songs200k});
   cold.warmUp = false;
   comparisons.push_back(cold);
+  // Both pinned to one processor: no thread of the scan can help there.
+  const Command pinned = {"taskset", "-c", "0"};
+  Command pinnedRun = pinned, pinnedFind = pinned;
+  for (const std::string& arg : plinkardRun(s, lib200k, out, "1")) {
+    pinnedRun.push_back(arg);
+  }
+  for (const std::string& arg : findRun(lib200k)) pinnedFind.push_back(arg);
+  comparisons.push_back(
+      needing(compare("one core, 200,000 (find)", pinnedRun, pinnedFind, 0.9),
+              {songs200k}));
   if (!s.baseline.empty()) {
-    Command pinned = {"taskset", "-c", "0"};
     Command earlier = pinned;
-    for (const std::string& arg : plinkardRun(s, lib200k, out, "1")) {
-      pinned.push_back(arg);
-    }
     for (const std::string& arg : plinkardRun(s, lib200k, out, "1")) {
       earlier.push_back(arg == s.plinkard ? s.baseline : arg);
     }
-    comparisons.push_back(
-        compare("one core, 200,000 (baseline)", pinned, earlier, 1.0));
+    comparisons.push_back(needing(
+        compare("one core, 200,000 (baseline)", pinnedRun, earlier, 1.0),
+        {songs200k}));
   }
 
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -392,17 +440,19 @@ int main(int argc, char** argv) {
               "plinkard", "reference", "ratio", "target", "cpu ratio");
   for (Comparison& c : comparisons) {
     if (c.name.find(s.only) == std::string::npos) continue;
-    if (!measure(c, s.runs)) return 1;
+    if (!makeData(c) || !measure(c, s.runs)) return 1;
     printComparison(c);
   }
 
   removeTree(moveFrom);
   std::signal(SIGINT, DelayMount::abandon);
   std::signal(SIGTERM, DelayMount::abandon);
-  if (!compareOverDelay(s, lib200k, out, 500,
-                        "over 0.5 ms FUSE, 200,000 (find)", 0.15) ||
-      !compareOverDelay(s, lib200k, out, 2000, "over 2 ms FUSE, 200,000 (find)",
-                        0.15)) {
+  if (!compareOverDelay(s, lib20k, songs20k, out, 500,
+                        "over 0.5 ms FUSE, 20,000 (find)", 0.03) ||
+      !compareOverDelay(s, lib20k, songs20k, out, 2000,
+                        "over 2 ms FUSE, 20,000 (find)", 0.03) ||
+      !compareOverDelay(s, lib200k, songs200k, out, 500,
+                        "over 0.5 ms FUSE, 200,000 (find)", 0.15)) {
     return 1;
   }
   const Comparison& large = comparisons[1];

@@ -2,7 +2,8 @@
 // delay, as a network share answers after its round trip. The kernel's
 // caches of names and attributes are off, so every lookup and every status
 // reaches it, as on a share whose cache has expired. Requests are served
-// on many threads at once.
+// on up to 256 threads at once, so that the mirror never limits a client's
+// requests in flight.
 //
 //   plinkard_delay_fs SOURCE MOUNTPOINT [--delay-us N] [FUSE options]
 //
@@ -136,8 +137,8 @@ int main(int argc, char** argv) {
   std::vector<char*> args = {argv[0], argv[2]};
   static char foreground[] = "-f", options[] = "-o",
               fixed[] =
-                  "ro,fsname=plinkard-delay,max_threads=128,"
-                  "max_idle_threads=128";
+                  "ro,fsname=plinkard-delay,max_threads=256,"
+                  "max_idle_threads=256";
   args.insert(args.end(), {foreground, options, fixed});
   for (int i = 3; i < argc; ++i) {
     if (std::strcmp(argv[i], "--delay-us") == 0 && i + 1 < argc) {

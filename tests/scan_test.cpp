@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <tuple>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "child_process.h"
 #include "job_test_helpers.h"
 #include "os/copy.h"
+#include "os/files.h"
 #include "run_output.h"
 #include "test_util.h"
 #include "usedlist/used_list.h"
@@ -404,5 +406,41 @@ TEST(ScanRun, EachSongOnceAndEveryListingClosedWhenRead) {
                   "\n\n" + std::to_string(folders) + " files found!\n"),
               std::string::npos)
         << run.out;
+  }
+}
+
+// A listing gives every entry once with its type, however many reads the
+// system needs for it (names of 1 to 250 bytes), and nothing after its end.
+TEST(IndexScan, AListingGivesEveryEntryOnce) {
+  for (int count : {0, 1, 5000}) {
+    TempDir dir;
+    std::set<std::string> made;
+    for (int i = 0; i < count; ++i) {
+      const std::string name =
+          std::to_string(i) + std::string(static_cast<size_t>(i % 246), 'n');
+      close(open((dir / name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+      made.insert(name);
+    }
+    makeDirs(dir / "sub");
+    os::FolderReader reader;
+    ASSERT_FALSE(reader.open(dir.path())) << count << " entries";
+    std::multiset<std::string> files;
+    int folders = 0;
+    const char* name = nullptr;
+    os::EntryKind kind = os::EntryKind::Other;
+    std::error_code error;
+    while (reader.next(name, kind, error)) {
+      if (kind == os::EntryKind::Directory) {
+        ++folders;
+      } else {
+        EXPECT_EQ(kind, os::EntryKind::RegularFile) << name;
+        files.insert(name);
+      }
+    }
+    EXPECT_FALSE(error) << count << " entries: " << error.message();
+    EXPECT_EQ(folders, 1) << count << " entries";
+    EXPECT_EQ(files, std::multiset<std::string>(made.begin(), made.end()))
+        << count << " entries";
+    EXPECT_FALSE(reader.next(name, kind, error)) << count << " entries";
   }
 }

@@ -69,16 +69,19 @@ bool hasExtension(const std::vector<std::string>& extensions,
 }
 
 ReadAhead::ReadAhead(Settings settings) : settings_(std::move(settings)) {
-  allowed_ = std::min(settings_.threads, settings_.fastThreads);
+  os::MutexLock lock(mutex_);
+  slowThreads_ = std::min(settings_.threads, settings_.localThreads);
+  allowed_ = std::min(slowThreads_, settings_.fastThreads);
   if (allowed_ > 0) startThreads();
 }
 
-// Starts the threads the first time one may work. Pinned to one processor,
-// with every answer coming from memory, none ever does: the walk makes each
-// request itself and no thread is made.
+// Starts threads until as many run as may work. Pinned to one processor,
+// with every answer coming from memory, none ever may: the walk makes each
+// request itself and no thread is made. On two processors one is, and the
+// others only once answers wait.
 void ReadAhead::startThreads() {
-  if (!threads_.empty() || stopping_) return;
-  for (size_t i = 0; i < settings_.threads; ++i) {
+  if (stopping_) return;
+  while (threads_.size() < allowed_) {
     threads_.emplace_back([this] { work(); });
   }
 }
@@ -86,14 +89,15 @@ void ReadAhead::startThreads() {
 ReadAhead::~ReadAhead() { stop(); }
 
 void ReadAhead::stop() {
+  std::vector<std::thread> threads;
   {
-    Lock lock(mutex_);
+    os::MutexLock lock(mutex_);
     stopping_ = true;
+    threads.swap(threads_);
   }
-  workReady_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
-  threads_.clear();
-  Lock lock(mutex_);
+  workReady_.signalAll();
+  for (std::thread& thread : threads) thread.join();
+  os::MutexLock lock(mutex_);
   queue_.clear();
 }
 
@@ -103,18 +107,19 @@ bool ReadAhead::stopped() const {
 
 void ReadAhead::work() {
   os::keepInterruptsFromThisThread();
-  Lock lock(mutex_);
+  os::MutexLock lock(mutex_);
   Job job;
   while (!stopped()) {
     if (active_ < allowed_ && takeJob(job)) {
       ++active_;
-      measured([&] { return runJob(job, lock); });
+      beginTally();
+      endTally(runJob(job));
       --active_;
       job = Job();
       continue;
     }
     ++idle_;
-    workReady_.wait(lock);
+    workReady_.wait(mutex_);
     --idle_;
   }
 }
@@ -132,8 +137,8 @@ bool ReadAhead::takeJob(Job& job) {
     const Job& top = queue_.front();
     const Folder& folder = *top.folder;
     const bool open = top.parent != nullptr;
-    const bool done = open ? folder.open != Folder::Step::Waiting
-                           : folder.nextLook == folder.entries.size();
+    const bool done = open ? book(folder).open != Folder::Step::Waiting
+                           : book(folder).nextLook == folder.entries.size();
     if (open && !done && heldAhead_ >= settings_.openAhead) return false;
     std::pop_heap(queue_.begin(), queue_.end(), Later());
     if (!done) job = std::move(queue_.back());
@@ -143,20 +148,20 @@ bool ReadAhead::takeJob(Job& job) {
   return false;
 }
 
-// Runs `run`, which makes some requests and returns how many. After
-// requests that took long, or now and then while every thread works, the
-// next job notes how many of its requests had to wait for their answer.
-template <typename Run>
-void ReadAhead::measured(Run run) {
-  if (settings_.threads == 0) {
-    run();
-    return;
-  }
-  tally.sampling = tally.sampleNext || (allowed_ == settings_.threads &&
-                                        samples_++ % kSampleEvery == 0);
+// Before a job: after requests that took long, or now and then while every
+// thread works, the job notes how many of its requests had to wait for
+// their answer.
+void ReadAhead::beginTally() {
+  tally.sampling = settings_.threads > 0 &&
+                   (tally.sampleNext || (allowed_ == slowThreads_ &&
+                                         samples_++ % kSampleEvery == 0));
   tally.elapsed = {};
   tally.waits = 0;
-  const size_t requests = run();
+}
+
+// After a job that made about `requests` requests.
+void ReadAhead::endTally(size_t requests) {
+  if (settings_.threads == 0) return;
   if (tally.sampling) noteWaits(tally.waits, requests);
   tally.sampling = false;
   tally.sampleNext =
@@ -168,37 +173,38 @@ void ReadAhead::noteWaits(uint64_t waits, size_t requests) {
   const double share =
       static_cast<double>(waits) / static_cast<double>(requests);
   waitShare_ += (share - waitShare_) / 16;
-  const size_t fast = std::min(settings_.threads, settings_.fastThreads);
+  const size_t fast = std::min(slowThreads_, settings_.fastThreads);
   const bool slow = allowed_ > fast;
   const size_t allowed =
-      waitShare_ > (slow ? kFastWaits : kSlowWaits) ? settings_.threads : fast;
-  if (allowed > allowed_) {
-    startThreads();
-    workReady_.notify_all();
-  }
+      waitShare_ > (slow ? kFastWaits : kSlowWaits) ? slowThreads_ : fast;
+  const bool more = allowed > allowed_;
   allowed_ = allowed;
+  if (more) {
+    startThreads();
+    workReady_.signalAll();
+  }
 }
 
 // Runs the job and returns about how many requests it made.
-size_t ReadAhead::runJob(const Job& job, Lock& lock) {
-  if (job.parent == nullptr) return lookNext(job.folder, lock);
+size_t ReadAhead::runJob(const Job& job) {
+  if (job.parent == nullptr) return lookNext(job.folder);
   Folder& folder = *job.folder;
   Folder& parent = *job.parent;
   // The walk opens what the read-ahead declines, when it wants it.
-  if (parent.closed || declines(folder)) return 0;
-  folder.open = Folder::Step::Running;
-  folder.counted = true;
+  if (book(parent).closed || declines(folder)) return 0;
+  book(folder).open = Folder::Step::Running;
+  book(folder).counted = true;
   ++heldAhead_;
-  ++parent.busy;
-  lock.unlock();
+  ++book(parent).busy;
+  mutex_.unlock();
   openFolder(folder, &parent);
-  lock.lock();
-  --parent.busy;
-  folder.open = Folder::Step::Done;
+  mutex_.lock();
+  --book(parent).busy;
+  book(folder).open = Folder::Step::Done;
   if (folder.openError) uncount(folder);
   wakeWalk();
   if (wantsListing(folder) && !stopped() && claim(job.folder, false)) {
-    return 2 + listNow(job.folder, lock);
+    return 2 + listNow(job.folder);
   }
   return 2;
 }
@@ -216,7 +222,7 @@ bool ReadAhead::declines(const Folder& folder) const {
 // folder above it has listed it already, among others).
 bool ReadAhead::wantsListing(const Folder& folder) const {
   return !folder.openError && !folder.identifyError &&
-         folder.list == Folder::Step::Waiting && !folder.sameAs &&
+         book(folder).list == Folder::Step::Waiting && !book(folder).sameAs &&
          !(settings_.haveOutput && folder.id == settings_.output);
 }
 
@@ -230,7 +236,7 @@ bool ReadAhead::claim(const Shared& folder, bool forWalk) {
     return true;
   }
   if (*claimed && *claimed != folder) {
-    folder->sameAs = *claimed;
+    book(*folder).sameAs = *claimed;
     return false;
   }
   if (!*claimed && !forWalk) return false;
@@ -240,54 +246,57 @@ bool ReadAhead::claim(const Shared& folder, bool forWalk) {
 
 // Lists the folder and reads the first of its statuses; the others, and
 // the subfolders' opens, are queued.
-size_t ReadAhead::listNow(const Shared& folder, Lock& lock) {
+size_t ReadAhead::listNow(const Shared& folder) {
   Folder& f = *folder;
-  f.list = Folder::Step::Running;
-  f.perLook = allowed_ == settings_.threads ? kSlowLook : kLook;
-  ++f.busy;
-  lock.unlock();
-  size_t wanted = 0;
-  const bool listed = readListing(f, wanted);
-  lock.lock();
-  --f.busy;
-  if (!listed) return 1;
-  f.listed = true;
+  book(f).list = Folder::Step::Running;
+  book(f).perLook = allowed_ == slowThreads_ ? kSlowLook : kLook;
+  ++book(f).busy;
+  Listed listed;
+  mutex_.unlock();
+  const bool complete = readListing(f, listed);
+  mutex_.lock();
+  --book(f).busy;
+  if (!complete) return 1;
+  book(f).listed = true;
+  book(f).nextLook = listed.firstWanted;
+  book(f).children = listed.children;
   for (const Entry& entry : f.entries) {
     if (entry.child) queue(entry.child, folder);
   }
-  for (size_t more = f.perLook; more < wanted; more += f.perLook) {
+  for (size_t more = book(f).perLook; more < listed.wanted;
+       more += book(f).perLook) {
     queue(folder, nullptr);
   }
   finishLooks(f);
-  return 2 + lookNext(folder, lock);
+  return 2 + lookNext(folder);
 }
 
 // Reads the statuses of the next few wanted entries of a listed folder.
 // The job that reads the last of them closes a folder that leads to no
 // other: nothing needs it any more, and the system frees what it keeps
 // for the listing fastest on the thread that read it, right away.
-size_t ReadAhead::lookNext(const Shared& folder, Lock& lock) {
+size_t ReadAhead::lookNext(const Shared& folder) {
   Folder& f = *folder;
-  const size_t begin = f.nextLook;
+  const size_t begin = book(f).nextLook;
   size_t end = begin;
   size_t count = 0;
-  for (; end < f.entries.size() && count < f.perLook; ++end) {
+  for (; end < f.entries.size() && count < book(f).perLook; ++end) {
     count += f.entries[end].wanted ? 1 : 0;
   }
   while (end < f.entries.size() && !f.entries[end].wanted) ++end;
   if (count == 0) return 0;
-  f.nextLook = end;
-  ++f.looking;
-  ++f.busy;
-  const bool last = end == f.entries.size() && f.looking == 1;
-  const bool leaf = f.children == 0;
-  lock.unlock();
+  book(f).nextLook = end;
+  ++book(f).looking;
+  ++book(f).busy;
+  const bool last = end == f.entries.size() && book(f).looking == 1;
+  const bool leaf = book(f).children == 0;
+  mutex_.unlock();
   const size_t linked = lookAt(f, begin, end);
   if (last && leaf && linked == 0) f.reader = os::FolderReader();
-  lock.lock();
-  --f.busy;
-  --f.looking;
-  f.children += linked;
+  mutex_.lock();
+  --book(f).busy;
+  --book(f).looking;
+  book(f).children += linked;
   for (size_t i = begin; linked > 0 && i < end; ++i) {
     if (f.entries[i].child) queue(f.entries[i].child, folder);
   }
@@ -296,11 +305,12 @@ size_t ReadAhead::lookNext(const Shared& folder, Lock& lock) {
 }
 
 void ReadAhead::finishLooks(Folder& folder) {
-  if (folder.nextLook < folder.entries.size() || folder.looking > 0) {
-    if (folder.closed && folder.busy == 0) wakeWalk();
+  if (book(folder).nextLook < folder.entries.size() ||
+      book(folder).looking > 0) {
+    if (book(folder).closed && book(folder).busy == 0) wakeWalk();
     return;
   }
-  folder.list = Folder::Step::Done;
+  book(folder).list = Folder::Step::Done;
   wakeWalk();
 }
 
@@ -313,10 +323,10 @@ void ReadAhead::openFolder(Folder& folder, const Folder* parent) {
     folder.identifyError = folder.reader.identify(folder.id);
 }
 
-// Lists the folder, marks the entries whose status is to be read (counted
-// in `wanted`) and makes a child for each subfolder. False when it stopped
-// for an interrupt.
-bool ReadAhead::readListing(Folder& folder, size_t& wanted) {
+// Lists the folder, marks the entries whose status is to be read and makes
+// a child for each subfolder. False when it stopped for an interrupt or
+// stop().
+bool ReadAhead::readListing(Folder& folder, Listed& listed) {
   const char* name = nullptr;
   os::EntryKind kind = os::EntryKind::Other;
   folder.entries.reserve(kInitialEntries);
@@ -332,16 +342,16 @@ bool ReadAhead::readListing(Folder& folder, size_t& wanted) {
     }
   }
   if (settings_.afterListing) settings_.afterListing(folder.text);
-  folder.nextLook = folder.entries.size();
+  listed.firstWanted = folder.entries.size();
   for (size_t i = folder.entries.size(); i-- > 0;) {
     Entry& entry = folder.entries[i];
     if (entry.kind == os::EntryKind::Directory) {
       makeChild(folder, i);
-      ++folder.children;
+      ++listed.children;
     } else if (needsStatus(entry, folder.nameOf(entry))) {
       entry.wanted = true;
-      folder.nextLook = i;
-      ++wanted;
+      listed.firstWanted = i;
+      ++listed.wanted;
     }
   }
   return true;
@@ -403,8 +413,8 @@ void ReadAhead::queue(const Shared& folder, const Shared& parent) {
 }
 
 void ReadAhead::uncount(Folder& folder) {
-  if (!folder.counted) return;
-  folder.counted = false;
+  if (!book(folder).counted) return;
+  book(folder).counted = false;
   --heldAhead_;
   wakeWorker();
 }
@@ -412,23 +422,24 @@ void ReadAhead::uncount(Folder& folder) {
 // Wakes a sleeping thread when fewer are awake than may work; one that is
 // awake takes the next job anyway.
 void ReadAhead::wakeWorker() {
-  if (idle_ > 0 && threads_.size() - idle_ < allowed_) workReady_.notify_one();
+  if (idle_ > 0 && threads_.size() - idle_ < allowed_) workReady_.signal();
 }
 
 void ReadAhead::wakeWalk() {
-  if (walkWaits_) walkReady_.notify_one();
+  if (walkWaits_) walkReady_.signal();
 }
 
 // While answers come from memory, the walk does a job itself rather than
 // wait for the one it needs.
-void ReadAhead::helpOrWait(Lock& lock) {
+void ReadAhead::helpOrWait() {
   Job job;
-  if (allowed_ < settings_.threads && takeJob(job)) {
-    measured([&] { return runJob(job, lock); });
+  if (allowed_ < slowThreads_ && takeJob(job)) {
+    beginTally();
+    endTally(runJob(job));
     return;
   }
   walkWaits_ = true;
-  walkReady_.wait_for(lock, kWalkWait);
+  walkReady_.waitFor(mutex_, kWalkWait);
   walkWaits_ = false;
 }
 
@@ -437,49 +448,54 @@ std::shared_ptr<ReadAhead::Folder> ReadAhead::openInput(
   Shared folder = std::make_shared<Folder>();
   folder->text = text;
   folder->span = UINT64_MAX / 2;
-  Lock lock(mutex_);
-  measured([&] {
-    lock.unlock();
-    openFolder(*folder, nullptr);
-    lock.lock();
-    return size_t{2};
-  });
-  folder->open = Folder::Step::Done;
+  os::MutexLock lock(mutex_);
+  beginTally();
+  mutex_.unlock();
+  openFolder(*folder, nullptr);
+  const bool remote = !folder->openError && folder->reader.remote();
+  mutex_.lock();
+  endTally(2);
+  book(*folder).open = Folder::Step::Done;
+  slowThreads_ = std::min(settings_.threads,
+                          remote ? settings_.threads : settings_.localThreads);
+  allowed_ = std::min(allowed_, slowThreads_);
   return folder;
 }
 
 std::shared_ptr<ReadAhead::Folder> ReadAhead::openChild(const Shared& folder,
                                                         const Shared& content,
                                                         size_t index) {
-  Lock lock(mutex_);
+  os::MutexLock lock(mutex_);
   Shared child = content->entries[index].child;
-  while (child->open == Folder::Step::Running) helpOrWait(lock);
-  if (child->open == Folder::Step::Waiting) {
-    child->open = Folder::Step::Running;
-    measured([&] {
-      lock.unlock();
-      openFolder(*child, folder.get());
-      lock.lock();
-      return size_t{2};
-    });
-    child->open = Folder::Step::Done;
+  while (book(*child).open == Folder::Step::Running) helpOrWait();
+  if (book(*child).open == Folder::Step::Waiting) {
+    book(*child).open = Folder::Step::Running;
+    beginTally();
+    mutex_.unlock();
+    openFolder(*child, folder.get());
+    mutex_.lock();
+    endTally(2);
+    book(*child).open = Folder::Step::Done;
   }
   return child;
 }
 
 std::shared_ptr<ReadAhead::Folder> ReadAhead::listing(const Shared& folder) {
-  Lock lock(mutex_);
-  if (folder->list == Folder::Step::Waiting && !folder->sameAs &&
+  os::MutexLock lock(mutex_);
+  if (book(*folder).list == Folder::Step::Waiting && !book(*folder).sameAs &&
       claim(folder, true)) {
-    measured([&] { return listNow(folder, lock); });
+    beginTally();
+    endTally(listNow(folder));
   }
-  Shared served = folder->sameAs ? folder->sameAs : folder;
-  while (served->list != Folder::Step::Done) {
+  Shared served = book(*folder).sameAs ? book(*folder).sameAs : folder;
+  while (book(*served).list != Folder::Step::Done) {
     if (os::interruptSignal() != 0) return nullptr;
-    if (served->listed && served->nextLook < served->entries.size()) {
-      measured([&] { return lookNext(served, lock); });
+    if (book(*served).listed &&
+        book(*served).nextLook < served->entries.size()) {
+      beginTally();
+      endTally(lookNext(served));
     } else {
-      helpOrWait(lock);
+      helpOrWait();
     }
   }
   uncount(*folder);
@@ -487,14 +503,15 @@ std::shared_ptr<ReadAhead::Folder> ReadAhead::listing(const Shared& folder) {
 }
 
 void ReadAhead::release(Folder& folder) {
-  Lock lock(mutex_);
-  folder.closed = true;
-  while (folder.busy > 0) helpOrWait(lock);
-  uncount(folder);
-  if (folder.list != Folder::Step::Waiting) {
-    Shared* claimed = claims_.find(folder.id);
-    if (claimed != nullptr && claimed->get() == &folder) claimed->reset();
+  {
+    os::MutexLock lock(mutex_);
+    book(folder).closed = true;
+    while (book(folder).busy > 0) helpOrWait();
+    uncount(folder);
+    if (book(folder).list != Folder::Step::Waiting) {
+      Shared* claimed = claims_.find(folder.id);
+      if (claimed != nullptr && claimed->get() == &folder) claimed->reset();
+    }
   }
-  lock.unlock();
   folder.reader = os::FolderReader();
 }

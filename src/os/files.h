@@ -76,6 +76,11 @@ class FolderReader {
   // The id of the open folder.
   std::error_code identify(FileId& id) const;
 
+  // Whether the open folder lies on a file system whose answers come over
+  // a network or from a program (NFS, SMB, FUSE and their kin) rather than
+  // from a local disk or memory. False when that cannot be told.
+  bool remote() const;
+
   // The next entry other than "." and "..": its name, valid until the next
   // call, and its type. False at the end of the listing, with `error` set
   // when reading failed.
