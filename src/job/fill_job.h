@@ -213,6 +213,9 @@ class FillJob {
   bool keepsRecord() const {
     return bReplace || !playlistName.empty() || record.isOpen();
   }
+  // The song at `position` as the record and the playlist name it: its
+  // playing time, artist and title, when its tags were read.
+  RecordedSong recordedTags(uint32_t position) const;
   // Whether the output folder's path no longer leads to the folder held
   // since validation (unmounted, replaced); false while none is held.
   bool outputGone() const;

@@ -168,6 +168,28 @@ void reserveRecord(const std::string& playlist, SpaceCosts& costs) {
   if (!playlist.empty()) costs.reserved += 2 * costs.unit + 8;
 }
 
+// What a song takes of the record and the playlist: its lines there, with
+// its tags when they are known; when they are read only after the plan, a
+// playing time and an artist and a title of kTagsAllowed bytes together.
+uint64_t recordAndPlaylistBytes(const FillJob& job, uint32_t position,
+                                const std::string& relative, bool tagsLater) {
+  constexpr size_t kTagsAllowed = 128;
+  RecordedSong song = job.recordedTags(position);
+  if (tagsLater && song.title.empty()) {
+    song.playingMs = 99999999;
+    song.title.assign(kTagsAllowed, 't');
+  }
+  // The path as the record writes it is never longer.
+  uint64_t bytes = songLineBytes(relative, job.songs[position].sizeBytes, song);
+  const std::string& playlist = job.record.playlistPath;
+  if (!playlist.empty()) {
+    song.path = relative;
+    bytes +=
+        extinfLine(song).size() + playlistEntry(relative, playlist).size() + 1;
+  }
+  return bytes;
+}
+
 }  // namespace
 
 SpaceCosts spaceCostsOf(const FillJob& job) {
@@ -185,7 +207,12 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
   if (job.targetVolume.countsFolderEntries()) {
     reserveOwnEntries(job, folders, costs);
   }
-  for (const SongEntry& song : job.songs) {
+  // With -a or -p alone the songs' tags are read once they are planned,
+  // and the record's and the playlist's lines grow by them.
+  const bool tagsLater = (job.bAlbums || !playlist.empty()) &&
+                         job.songTags.size() != job.songs.size();
+  for (uint32_t position = 0; position < job.songs.size(); ++position) {
+    const SongEntry& song = job.songs[position];
     const std::string relative = belowOutput(output, song.targetPath.native());
     const size_t slash = relative.rfind('/');
     uint64_t cost =
@@ -195,11 +222,7 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
                   .size();
     }
     if (job.bFillAll && job.keepsRecord()) {
-      // The path as the record writes it is never longer.
-      cost += songLineBytes(relative, song.sizeBytes);
-      if (!playlist.empty()) {
-        cost += playlistEntry(relative, playlist).size() + 1;
-      }
+      cost += recordAndPlaylistBytes(job, position, relative, tagsLater);
     }
     costs.songCosts.push_back(cost);
     costs.entryBytes.push_back(

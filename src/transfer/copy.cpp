@@ -202,12 +202,23 @@ bool FillJob::enterTargetFolder(const std::string& target,
   return false;
 }
 
+RecordedSong FillJob::recordedTags(uint32_t position) const {
+  RecordedSong song;
+  if (position < songTags.size() && songTags[position].known) {
+    const SongTags& tags = songTags[position];
+    song.playingMs = tags.playingMs;
+    song.artist = tags.artist.empty() ? tags.albumArtist : tags.artist;
+    song.title = tags.title;
+  }
+  return song;
+}
+
 std::error_code FillJob::recordSong(uint32_t position,
                                     const std::string& relative,
                                     const os::FileStatus& landed,
                                     const os::FileEnds& ends) {
   const std::string& target = songs[position].targetPath.native();
-  RecordedSong song;
+  RecordedSong song = recordedTags(position);
   song.path = recordPath(relative);
   song.size = landed.size;
   song.modified = landed.modified;
@@ -216,12 +227,6 @@ std::error_code FillJob::recordSong(uint32_t position,
                                                   : RecordedSong::Kind::Added;
   song.hasChecksum = true;
   song.checksum = contentChecksum(landed.size, ends.head, ends.tail);
-  if (position < songTags.size() && songTags[position].known) {
-    const SongTags& tags = songTags[position];
-    song.playingMs = tags.playingMs;
-    song.artist = tags.artist.empty() ? tags.albumArtist : tags.artist;
-    song.title = tags.title;
-  }
   const std::error_code error = record.addSong(song);
   if (error) {
     printLine("Can't add ", target, " to the record: ", error.message());
