@@ -3,8 +3,13 @@
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# FFmpeg's libraries convert songs (-c); the tests make their songs with the
+# ffmpeg command.
+FFMPEG_PACKAGES := pkg-config libavformat-dev libavcodec-dev \
+                   libswresample-dev libavutil-dev
+TEST_PACKAGES := libgtest-dev ffmpeg
 PACKAGES := cmake g++ make libboost-filesystem-dev libboost-regex-dev \
-            libgtest-dev
+            $(FFMPEG_PACKAGES) $(TEST_PACKAGES)
 
 .PHONY: all deps configure build test demo bench bench-deps bench-build fuzz fuzz-deps fuzz-build \
         clean FORCE
@@ -95,7 +100,8 @@ FUZZ_CXX ?= clang++-14
 FUZZ_TARGETS := used_list options
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps PACKAGES="cmake make clang-14 \
-	  libclang-rt-14-dev libboost-filesystem-dev libboost-regex-dev"
+	  libclang-rt-14-dev libboost-filesystem-dev libboost-regex-dev \
+	  $(FFMPEG_PACKAGES)"
 
 fuzz-build: fuzz-deps
 	CXX=$(FUZZ_CXX) cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
