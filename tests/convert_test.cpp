@@ -10,6 +10,7 @@
 
 #include "child_process.h"
 #include "convert/converter.h"
+#include "convert/size_estimate.h"
 #include "convert/song_facts.h"
 #include "convert_test_songs.h"
 #include "test_util.h"
@@ -24,7 +25,7 @@ ConvertFormat formatOf(const std::string& text) {
 }
 
 TEST(ConvertFormat, ParsesNamesAndBitratesWithinTheirRanges) {
-  struct Case {
+  const struct Case {
     const char* text;
     bool ok;
     unsigned kbps;
@@ -57,12 +58,7 @@ TEST(ConvertFormat, ParsesNamesAndBitratesWithinTheirRanges) {
 
 class Convert : public testing::Test {
  protected:
-  static void SetUpTestSuite() { songs = new TestSongs(); }
-  static void TearDownTestSuite() {
-    delete songs;
-    songs = nullptr;
-  }
-  static TestSongs* songs;
+  const TestSongs* songs = &testSongs();
 
   // Names in `out`, sorted; temporary files would show here.
   std::set<std::string> outNames() const { return listTree(out.path()); }
@@ -70,10 +66,9 @@ class Convert : public testing::Test {
   TempDir out;
   os::HeldFolder held;
 };
-TestSongs* Convert::songs = nullptr;
 
 TEST_F(Convert, CarriesAudioTagsAndCoverIntoEachFormat) {
-  struct Case {
+  const struct Case {
     const char* source;
     const char* format;
     const char* codec;
@@ -111,8 +106,8 @@ TEST_F(Convert, CarriesAudioTagsAndCoverIntoEachFormat) {
     }
     EXPECT_EQ(facts.sampleRate, c.rate) << context;
     EXPECT_EQ(facts.channels, c.channels) << context;
-    EXPECT_NEAR(double(facts.durationMs), double(songs->durationMs(c.source)),
-                150)
+    EXPECT_NEAR(static_cast<double>(facts.durationMs),
+                static_cast<double>(songs->durationMs(c.source)), 150)
         << context;
     EXPECT_EQ(result.bytes, fileSize(target)) << context;
     EXPECT_EQ(facts.coverBytes > 0, c.cover) << context;
@@ -186,7 +181,7 @@ TEST_F(Convert, ReportsSongsInTheFormatAlreadyByCodecNotName) {
 
 TEST_F(Convert, FailsWithTheReasonAndLeavesNothing) {
   writeText(out / "taken.mp3", "mine");
-  struct Case {
+  const struct Case {
     std::string source, target, reason;
   } cases[] = {
       {songs->path("garbage.flac"), out / "a.mp3",
@@ -259,6 +254,33 @@ TEST_F(Convert, RemovesLeftoversOfProcessesThatRunNoMore) {
   EXPECT_EQ(removeConvertLeftovers(held, out.path()), 1u);
   EXPECT_EQ(outNames().count(".plinkard-convert." + gone + ".3.tmp"), 0u);
   EXPECT_EQ(outNames().size(), 4u);
+}
+
+TEST_F(Convert, EstimatesTheConvertedSizeClosely) {
+  // Constant rates come within a few per cent even for a short song with a
+  // cover; Vorbis spends less than its bitrate on a steady tone.
+  for (const char* spec : {"mp3", "mp3:64", "m4a", "opus", "opus:256"}) {
+    const ConvertFormat format = formatOf(spec);
+    SongFacts facts;
+    ASSERT_EQ(readSongFacts(songs->path("tagged.flac"), format, facts), "");
+    SongShape shape;
+    shape.durationMs = facts.durationMs;
+    shape.sampleRate = static_cast<unsigned>(facts.sampleRate);
+    shape.channels = static_cast<unsigned>(facts.channels);
+    shape.pictureBytes = facts.coverBytes;
+    for (const auto& tag : facts.tags) {
+      ++shape.tagCount;
+      shape.tagBytes += tag.first.size() + tag.second.size();
+    }
+    const ConvertResult result =
+        convertSong(songs->path("tagged.flac"), held,
+                    out / (std::string("e") + spec), format, nullptr);
+    ASSERT_EQ(result.status, ConvertStatus::Converted) << spec;
+    const double estimate =
+        static_cast<double>(estimateConvertedBytes(format, shape));
+    EXPECT_NEAR(estimate / static_cast<double>(result.bytes), 1.0, 0.05)
+        << spec << ": estimate " << estimate << ", real " << result.bytes;
+  }
 }
 
 }  // namespace

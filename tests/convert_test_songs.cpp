@@ -5,30 +5,46 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 #include "child_process.h"
 
 namespace {
 
-void runFfmpeg(std::vector<std::string> args) {
+ChildResult ffmpeg(std::vector<std::string> args) {
   args.insert(args.begin(), {"ffmpeg", "-v", "error", "-nostdin", "-y"});
   ChildOptions options;
-  const ChildResult result = ChildProcess(args, options).wait();
-  ASSERT_EQ(result.status, 0) << "ffmpeg: " << result.err;
+  return ChildProcess(args, options).wait();
 }
 
 }  // namespace
+
+void runFfmpeg(std::vector<std::string> args) {
+  const ChildResult result = ffmpeg(std::move(args));
+  ASSERT_EQ(result.status, 0) << "ffmpeg: " << result.err;
+}
+
+void runFfmpegOrDie(std::vector<std::string> args) {
+  const ChildResult result = ffmpeg(std::move(args));
+  if (result.status == 0) return;
+  std::fprintf(stderr, "ffmpeg: %s\n", result.err.c_str());
+  std::exit(1);
+}
+
+void removeFile(const std::string& path) { unlink(path.c_str()); }
 
 void makeSong(const std::string& path, const std::string& source,
               double seconds, int rate, int channels,
               const std::vector<std::string>& extra) {
   std::ostringstream input;
-  input << source << "=sample_rate=" << rate << ":duration=" << seconds;
+  input << source << (source.find('=') == std::string::npos ? "=" : ":")
+        << "sample_rate=" << rate << ":duration=" << seconds;
   std::vector<std::string> args = {"-f", "lavfi", "-i", input.str()};
   args.insert(args.end(), extra.begin(), extra.end());
   args.insert(args.end(), {"-ac", std::to_string(channels), path});
-  runFfmpeg(args);
+  runFfmpegOrDie(args);
 }
 
 TestSongs::TestSongs() {
@@ -70,6 +86,11 @@ TestSongs::TestSongs() {
            {"-b:a", "96k", "-metadata", "title=Mono"});
   writeText(dir_ / "mp3-named.flac", readText(dir_ / "mono48k.mp3"));
   writeText(dir_ / "garbage.flac", std::string(4096, 'x'));
+}
+
+const TestSongs& testSongs() {
+  static const TestSongs songs;
+  return songs;
 }
 
 uint64_t TestSongs::durationMs(const std::string& name) const {

@@ -71,10 +71,10 @@ int DescriptorIo::fail(const std::error_code& error) {
 int DescriptorIo::read(void* opaque, uint8_t* data, int size) {
   auto* io = static_cast<DescriptorIo*>(opaque);
   size_t got = 0;
-  if (const std::error_code error =
+  if (const std::error_code failed =
           os::readAt(*io->file_, static_cast<uint64_t>(io->position_), data,
                      static_cast<size_t>(size), got)) {
-    return io->fail(error);
+    return io->fail(failed);
   }
   if (got == 0) return AVERROR_EOF;
   io->position_ += static_cast<int64_t>(got);
@@ -83,10 +83,10 @@ int DescriptorIo::read(void* opaque, uint8_t* data, int size) {
 
 int DescriptorIo::write(void* opaque, uint8_t* data, int size) {
   auto* io = static_cast<DescriptorIo*>(opaque);
-  if (const std::error_code error =
+  if (const std::error_code failed =
           os::writeAt(*io->file_, static_cast<uint64_t>(io->position_), data,
                       static_cast<size_t>(size))) {
-    return io->fail(error);
+    return io->fail(failed);
   }
   io->position_ += size;
   return size;
@@ -96,8 +96,8 @@ int64_t DescriptorIo::seek(void* opaque, int64_t offset, int whence) {
   auto* io = static_cast<DescriptorIo*>(opaque);
   uint64_t size = 0;
   if ((whence & AVSEEK_SIZE) != 0 || (whence & ~AVSEEK_FORCE) == SEEK_END) {
-    if (const std::error_code error = os::sizeOf(*io->file_, size)) {
-      return io->fail(error);
+    if (const std::error_code failed = os::sizeOf(*io->file_, size)) {
+      return io->fail(failed);
     }
     if ((whence & AVSEEK_SIZE) != 0) return static_cast<int64_t>(size);
   }

@@ -25,7 +25,7 @@ std::string readSongFacts(const std::string& path, const ConvertFormat& format,
     return "Can't open: " + error.message();
   }
   convert_av::Transcoder transcoder(format, nullptr);
-  const std::string error = transcoder.openInput(in, path);
+  std::string error = transcoder.openInput(in, path);
   if (!error.empty()) return error;
   const AVFormatContext& input = transcoder.input();
   const AVStream& audio = transcoder.audio();

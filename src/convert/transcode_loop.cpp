@@ -34,7 +34,7 @@ std::string Transcoder::decode(const AVPacket* packet) {
     error = avcodec_receive_frame(decoder_.get(), decoded_.get());
     if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) return {};
     if (error < 0) return failure("Can't decode", error);
-    const std::string failed = take(*decoded_);
+    std::string failed = take(*decoded_);
     av_frame_unref(decoded_.get());
     if (!failed.empty()) return failed;
   }
@@ -42,7 +42,7 @@ std::string Transcoder::decode(const AVPacket* packet) {
 
 std::string Transcoder::take(const AVFrame& frame) {
   if (!resampler_) {
-    const std::string failed = makeResampler(frame);
+    std::string failed = makeResampler(frame);
     if (!failed.empty()) return failed;
   }
   ++framesDecoded_;
@@ -120,7 +120,7 @@ std::string Transcoder::pushSamples(bool last) {
                        samples);
     encoded_->pts = nextPts_;
     nextPts_ += samples;
-    const std::string failed = encode(encoded_.get());
+    std::string failed = encode(encoded_.get());
     if (!failed.empty()) return failed;
   }
 }

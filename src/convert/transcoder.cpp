@@ -63,6 +63,29 @@ bool tagsOnStream(ConvertCodec codec) {
   return codec == ConvertCodec::Opus || codec == ConvertCodec::Vorbis;
 }
 
+// What the encoder is given: at most two channels, the rate and sample
+// format it takes, the bitrate.
+void configureEncoder(const ConvertFormat& format, const AVCodec& codec,
+                      const AVCodecContext& decoder, AVCodecContext& context) {
+  const int channels = std::clamp(decoder.ch_layout.nb_channels, 1, 2);
+  av_channel_layout_default(&context.ch_layout, channels);
+  context.sample_rate = chooseRate(format.codec, codec, decoder.sample_rate);
+  context.sample_fmt =
+      codec.sample_fmts != nullptr ? codec.sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+  context.bit_rate = int64_t{format.kbps} * 1000;
+  if (format.codec == ConvertCodec::Opus) {
+    context.bit_rate =
+        std::min(context.bit_rate, kOpusMaxPerChannel * channels);
+  }
+  // Sizes close to the bitrate, so that a fill can be planned by them:
+  // Vorbis's bitrate managed to stay at most the nominal one (Opus's
+  // variable rate is constrained by an option).
+  if (format.codec == ConvertCodec::Vorbis) {
+    context.rc_max_rate = context.bit_rate;
+  }
+  context.time_base = AVRational{1, context.sample_rate};
+}
+
 }  // namespace
 
 // The library says nothing on the console: every failure comes back with
@@ -167,21 +190,14 @@ std::string Transcoder::openEncoder() {
   encoder_.reset(avcodec_alloc_context3(codec));
   if (!encoder_) return failure("Can't encode", AVERROR(ENOMEM));
   AVCodecContext& context = *encoder_;
-  const int channels = std::clamp(decoder_->ch_layout.nb_channels, 1, 2);
-  av_channel_layout_default(&context.ch_layout, channels);
-  context.sample_rate =
-      chooseRate(format_.codec, *codec, decoder_->sample_rate);
-  context.sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0]
-                                                     : AV_SAMPLE_FMT_FLTP;
-  context.bit_rate = int64_t{format_.kbps} * 1000;
-  if (format_.codec == ConvertCodec::Opus) {
-    context.bit_rate =
-        std::min(context.bit_rate, kOpusMaxPerChannel * channels);
-  }
-  context.time_base = AVRational{1, context.sample_rate};
+  configureEncoder(format_, *codec, *decoder_, context);
   if ((output_->oformat->flags & AVFMT_GLOBALHEADER) != 0)
     context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  const int error = avcodec_open2(&context, codec, nullptr);
+  AVDictionary* options = nullptr;
+  if (format_.codec == ConvertCodec::Opus)
+    av_dict_set(&options, "vbr", "constrained", 0);
+  const int error = avcodec_open2(&context, codec, &options);
+  av_dict_free(&options);
   if (error < 0) return failure("Can't encode", error);
   const bool variable =
       (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
