@@ -132,6 +132,11 @@ void FillJob::setPlaylist(const std::string& name) { playlistName = name; }
 
 void FillJob::setAlbums(bool albums) { bAlbums = albums; }
 
+void FillJob::setConvert(const std::string& text) {
+  bConvert = true;
+  convertText = text;
+}
+
 void FillJob::reportInterrupt() {
   if (interruptReported) return;
   printLine("Interrupted!");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "convert/song_facts.h"
 #include "job/fill_job.h"
 #include "job/paths.h"
 #include "os/files.h"
@@ -32,6 +33,13 @@ size_t moveBatchSongs() {
   return limit > 32 ? std::min(kMoveBatchSongs, (limit - 32) / 2) : 1;
 }
 
+// Whether the song at `source` is in `format` already; one that cannot be
+// read is not (its conversion will say why).
+bool inFormat(const std::string& source, const ConvertFormat& format) {
+  SongFacts facts;
+  return readSongFacts(source, format, facts).empty() && facts.inFormat;
+}
+
 const char kNothingToCopy[] =
     "There are no songs to copy! Did you forget to create an index or to "
     "create a choice?";
@@ -44,6 +52,11 @@ bool FillJob::copyFiles() {
     return false;
   }
   printLine("bMove is ", bMove ? "true" : "false");
+  if (bConvert) {
+    convertFiles();
+    flushTarget();
+    return true;
+  }
   const size_t batchSongs = bMove ? moveBatchSongs() : 0;
   for (size_t i = 0; i < plan.size() && !targetLost; ++i) {
     if (os::interruptSignal() != 0) {
@@ -136,19 +149,27 @@ void FillJob::describePlan() const {
   }
   for (uint32_t position : plan) {
     const SongEntry& song = songs[position];
-    printLine(bMove ? "Would move " : "Would copy ", song.sourcePath.native(),
-              " to ", song.targetPath.native());
+    printLine(bConvert && !inFormat(song.sourcePath.native(), convertFormat)
+                  ? "Would convert "
+              : bMove ? "Would move "
+                      : "Would copy ",
+              song.sourcePath.native(), " to ", song.targetPath.native());
   }
+}
+
+std::string FillJob::relativeTarget(const SongEntry& entry) const {
+  const std::string& target = entry.targetPath.native();
+  // Below the held output folder, so that a song never lands anywhere else.
+  const size_t start = relativeStart(outputDir.native(), target);
+  return outputFolder.held() && start != std::string::npos
+             ? target.substr(start)
+             : target;
 }
 
 FillJob::CopyOutcome FillJob::copySong(uint32_t position) {
   const SongEntry& entry = songs[position];
   const std::string& target = entry.targetPath.native();
-  // Below the held output folder, so that a song never lands anywhere else.
-  const size_t start = relativeStart(outputDir.native(), target);
-  const std::string relative = outputFolder.held() && start != std::string::npos
-                                   ? target.substr(start)
-                                   : target;
+  const std::string relative = relativeTarget(entry);
   if (!prepareFolder(target, relative)) return CopyOutcome::Failed;
   bool exists = false;
   if (const std::error_code error =
@@ -166,8 +187,21 @@ FillJob::CopyOutcome FillJob::copySong(uint32_t position) {
 
 bool FillJob::prepareFolder(const std::string& target,
                             const std::string& relative) {
+  const std::error_code error = makeFolderOf(relative);
+  if (!error) return true;
+  reportFolderError(target, error);
+  return false;
+}
+
+void FillJob::reportFolderError(const std::string& target,
+                                const std::error_code& error) {
+  printLine("Can't create directory ", folderOf(target), ": ", error.message());
+  noteTargetError(error);
+}
+
+std::error_code FillJob::makeFolderOf(const std::string& relative) {
   const std::string folder = folderOf(relative);
-  if (folder.empty()) return true;
+  if (folder.empty()) return {};
   std::vector<std::string> created;
   const std::error_code error = outputFolder.createMissingFolders(
       folder, record.isOpen() ? &created : nullptr);
@@ -178,10 +212,7 @@ bool FillJob::prepareFolder(const std::string& target,
                 " to the record: ", failed.message());
     }
   }
-  if (!error) return true;
-  printLine("Can't create directory ", folderOf(target), ": ", error.message());
-  noteTargetError(error);
-  return false;
+  return error;
 }
 
 std::error_code FillJob::recordSong(const std::string& target,
