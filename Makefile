@@ -119,10 +119,10 @@ fuzz: fuzz-build
 clean:
 	rm -rf $(BUILD)
 
-# The scan's and the conversion queue's tests, and the others, under ThreadSanitizer in a build folder
-# of its own.
+# The tests of the scan, of the conversions and the others, under
+# ThreadSanitizer in a build folder of its own.
 TSAN_BUILD ?= build-tsan
-TSAN_TESTS ?= Scan|Index|Fault|Interrupt|ConvertQueue
+TSAN_TESTS ?= Scan|Index|Fault|Interrupt|Convert
 .PHONY: tsan
 tsan:
 	$(MAKE) --no-print-directory build BUILD=$(TSAN_BUILD) \

@@ -118,19 +118,3 @@ std::string makeLongPath(const std::string& base, size_t length) {
   if (fd >= 0) close(fd);
   return path;
 }
-
-uint64_t longFileSize(const std::string& path) {
-  int fd = open("/", O_RDONLY | O_DIRECTORY);
-  size_t start = 1;
-  for (size_t slash; (slash = path.find('/', start)) != std::string::npos;
-       start = slash + 1) {
-    const int next = openat(fd, path.substr(start, slash - start).c_str(),
-                            O_RDONLY | O_DIRECTORY);
-    close(fd);
-    fd = next;
-  }
-  struct stat st = {};
-  const int found = fstatat(fd, path.c_str() + start, &st, 0);
-  close(fd);
-  return found == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-}

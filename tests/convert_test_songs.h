@@ -44,7 +44,5 @@ uint64_t fileSize(const std::string& path);
 
 // Folders below `base` down to a path longer than `length`; the deepest.
 std::string makeLongPath(const std::string& base, size_t length);
-// The size of the file at `path`, which may be longer than PATH_MAX.
-uint64_t longFileSize(const std::string& path);
 
 #endif  // PLINKARD_TESTS_CONVERT_TEST_SONGS_H_
