@@ -12,8 +12,8 @@
 #include "convert/converter.h"
 #include "convert/size_estimate.h"
 #include "convert/song_facts.h"
-#include "os/files_below.h"
 #include "convert_test_songs.h"
+#include "os/files_below.h"
 #include "test_util.h"
 
 namespace {
