@@ -3,9 +3,14 @@
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := cmake g++ make pkg-config libboost-filesystem-dev \
-            libboost-regex-dev libtag1-dev libsqlite3-dev libgtest-dev ffmpeg \
-            libxxhash-dev
+# FFmpeg's libraries convert songs (-c); the tests make their songs with the
+# ffmpeg command.
+FFMPEG_PACKAGES := pkg-config libavformat-dev libavcodec-dev \
+                   libswresample-dev libavutil-dev
+TEST_PACKAGES := libgtest-dev ffmpeg
+PACKAGES := cmake g++ make libboost-filesystem-dev libboost-regex-dev \
+            libtag1-dev libsqlite3-dev libxxhash-dev \
+            $(FFMPEG_PACKAGES) $(TEST_PACKAGES)
 
 .PHONY: all deps configure build test demo bench bench-deps bench-build fuzz fuzz-deps fuzz-build \
         clean FORCE
@@ -96,8 +101,8 @@ FUZZ_CXX ?= clang++-14
 FUZZ_TARGETS := used_list options tags
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps PACKAGES="cmake make clang-14 \
-	  libclang-rt-14-dev pkg-config libboost-filesystem-dev libboost-regex-dev \
-	  libtag1-dev libsqlite3-dev ffmpeg libxxhash-dev"
+	  libclang-rt-14-dev libboost-filesystem-dev libboost-regex-dev \
+	  libtag1-dev libsqlite3-dev ffmpeg libxxhash-dev $(FFMPEG_PACKAGES)"
 
 fuzz-build: fuzz-deps
 	CXX=$(FUZZ_CXX) cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -128,10 +133,10 @@ fuzz: fuzz-build
 clean:
 	rm -rf $(BUILD)
 
-# The scan's tests, and the others, under ThreadSanitizer in a build folder
-# of its own.
+# The tests of the scan, of the conversions and the others, under
+# ThreadSanitizer in a build folder of its own.
 TSAN_BUILD ?= build-tsan
-TSAN_TESTS ?= Scan|Index|Fault|Interrupt|Tags|Songs
+TSAN_TESTS ?= Scan|Index|Fault|Interrupt|Tags|Songs|Convert
 .PHONY: tsan
 tsan:
 	$(MAKE) --no-print-directory build BUILD=$(TSAN_BUILD) \

@@ -80,3 +80,33 @@ TEST(TargetNaming, LongNamesAreCopiedAndFoundNextTime) {
   EXPECT_NE(second.out.find("\n0 files were processed"), std::string::npos)
       << second.out;
 }
+
+// With -c every target takes the format's extension, whatever the source's
+// was, in every mode; a name without one gets it added.
+TEST(TargetNaming, ConvertedSongsTakeTheFormatsExtension) {
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] =
+      {
+          {"/lib/A.b/song.flac", "/out/song.ogg", "/out/A.b/song.ogg",
+           "/out/A.b-song.ogg"},
+          {"/lib/A.b/song", "/out/song.ogg", "/out/A.b/song.ogg",
+           "/out/A.b-song.ogg"},
+          {"/lib/x/.hidden", "/out/.hidden.ogg", "/out/x/.hidden.ogg",
+           "/out/x-.hidden.ogg"},
+          {"/lib/x/a.mp3.ogg", "/out/a.mp3.ogg", "/out/x/a.mp3.ogg",
+           "/out/x-a.mp3.ogg"},
+      };
+  for (const auto& [source, flat, mirrored, dashedName] : cases) {
+    TestJob test;
+    test.job.outputDir = "/out";
+    test.job.bConvert = true;
+    test.job.convertFormat.extension = ".ogg";
+    SongEntry entry = songEntry(source, 0, "", 5);
+    const std::string expected[] = {flat, mirrored, dashedName};
+    for (int32_t mode : {Flat, Mirrored, Dashed}) {
+      test.job.namingMode = mode;
+      test.job.makeTargetPath(entry);
+      EXPECT_EQ(entry.targetPath.native(), expected[mode])
+          << "source " << source << ", mode " << mode;
+    }
+  }
+}

@@ -114,6 +114,10 @@ const Option kOptions[] = {
      [](FillJob& job, const std::string& value, OptionResult&) {
        job.setNamingMode(namingModeFromText(value.c_str()));
      }},
+    {"-c", true,
+     [](FillJob& job, const std::string& value, OptionResult&) {
+       job.setConvert(value);
+     }},
     {"-a", false,
      [](FillJob& job, const std::string&, OptionResult&) {
        job.setAlbums(true);

@@ -29,11 +29,28 @@ void withBelowOutput(const SongEntry& entry, int32_t mode, const Use& use) {
   }
 }
 
+// `below` (ending in the source's file name `name`, or a dashed form of
+// it) with the name's extension, from its last '.' when that is not its
+// first character, replaced by `extension`.
+std::string withExtension(std::string_view below, std::string_view name,
+                          const std::string& extension) {
+  const size_t dot = name.rfind('.');
+  const size_t old =
+      dot != std::string_view::npos && dot > 0 ? name.size() - dot : 0;
+  return std::string(below.substr(0, below.size() - old)) + extension;
+}
+
 }  // namespace
 
 void FillJob::makeTargetPath(SongEntry& entry) const {
   const std::string& left = outputDir.native();
-  withBelowOutput(entry, namingMode, [&](std::string_view below) {
+  withBelowOutput(entry, namingMode, [&](std::string_view typed) {
+    // A converted song takes its format's extension, whatever it had.
+    const std::string converted =
+        bConvert ? withExtension(typed, fileNameOf(entry.sourcePath.native()),
+                                 convertFormat.extension)
+                 : "";
+    const std::string_view below = bConvert ? converted : typed;
     entry.targetPath = joinPath(
         left, targetVolume.fatNames ? fatPath(below)
                                     : fittedPath(below, targetVolume.nameMax));

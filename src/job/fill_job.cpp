@@ -159,6 +159,11 @@ bool FillJob::setArtistLimit(uint32_t count) {
   return true;
 }
 
+void FillJob::setConvert(const std::string& text) {
+  bConvert = true;
+  convertText = text;
+}
+
 void FillJob::reportInterrupt() {
   if (interruptReported) return;
   printLine("Interrupted!");

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "cache/song_cache.h"
+#include "convert/convert_format.h"
 #include "index/progress.h"
 #include "index/song_entry.h"
 #include "job/target_volume.h"
@@ -22,6 +24,7 @@
 #include "record/target_record.h"
 #include "tags/song_tags.h"
 
+class ConvertQueue;
 struct RegexTest;
 struct RegexTests;
 
@@ -87,13 +90,18 @@ class FillJob {
   bool setFillTime(double minutes);
   // -e: at most `count` songs (with -a: albums) by one artist; refuses 0.
   bool setArtistLimit(uint32_t count);
+  // -c: converts the songs not in the format `text` names ("mp3:128");
+  // validation reads and checks it.
+  void setConvert(const std::string& text);
 
   // --- Validation (job/validate.cpp). Prints the first missing setting and
   // returns false, or adds the default ".mp3" filter, holds the output
   // folder in outputFolder, learns its file system in `targetVolume` and
   // returns true when the output folder exists and the -in and -ex
   // expressions compile (kept in regexTests); an expression that does not
-  // is named with the library's description.
+  // is named with the library's description. With -c, reads the format
+  // into convertFormat and prints it, refusing (one line) a format or
+  // bitrate it does not know, and -m.
   bool validate();
 
   // --- Scan (index/scan.cpp, index/folder_scan.cpp).
@@ -252,6 +260,14 @@ class FillJob {
   // plan prints its notice and returns false; an interrupt stops before the
   // next song. Otherwise true, also when songs failed.
   bool copyFiles();
+  // With -c, copyFiles' stand-in (transfer/convert.cpp): every planned
+  // song in plan order, as many converted at once ahead of it as there are
+  // processors, each landing with its progress line ("Converting file
+  // i / n: name"; a song in the format already is copied as usual) or a
+  // line naming the library's reason it could not be converted. Converted
+  // songs are written under temporary names and put in place whole; the
+  // temporary files an ended run left in a target folder go first.
+  bool convertFiles();
   // Copies the song at `position` without overwriting, creating its
   // target's missing folders; prints why it did not (the folder, an
   // existing target, a failed copy or removal). A partial target is
@@ -300,20 +316,25 @@ class FillJob {
   bool bWriteUsedList = false;
   bool bUsedListFailed = false;  // a transferred song is not in the list
   bool bMove = false;
+  // -c: converting plans by playing time, so it reads every song's tags.
+  bool bConvert = false;
   std::string usedListPath;
   std::string playlistName;  // as typed
   // Where the planner counts the entries of existing folders: the entries
   // of each folder that pruning listed, by its path below the output folder
   // ("" for the output folder itself).
   std::unordered_map<std::string, FolderEntries> listedFolderEntries;
+  // -c: what was typed, and the format validation read from it. The plan
+  // still counts each song's source size: the converted size
+  // (estimateConvertedBytes in convert/size_estimate.h) needs each song's
+  // playing time, which the tags unit reads.
+  std::string convertText;
+  ConvertFormat convertFormat;
   std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
   bool bDryRun = false;
   bool bReplace = false;
   bool bAlbums = false;
-  // -c (not built yet): converting plans by playing time, so it needs every
-  // song's tags too.
-  bool bConvert = false;
   // The songs' tags by position in `songs`, once read; empty before, and
   // only the read ones filled.
   std::vector<SongTags> songTags;
@@ -377,6 +398,29 @@ class FillJob {
   // Flushes the moved songs that wait for it and removes their sources.
   void completeMoves();
   CopyOutcome completeMove(const SongEntry& entry, os::UnflushedCopy& copy);
+  // The target of `entry` below the held output folder (its whole path
+  // while none is held).
+  std::string relativeTarget(const SongEntry& entry) const;
+  // Converting: the folder of the song at plan index `index` made and
+  // cleared of leftovers, the song handed to `queue`; its turn tells how
+  // it went.
+  struct FolderTrouble {
+    std::error_code error;
+    std::string blocked;
+  };
+  FolderTrouble queueConversion(ConvertQueue& queue, uint32_t position);
+  CopyOutcome takeConversion(ConvertQueue& queue, size_t index,
+                             const FolderTrouble& folder);
+  CopyOutcome recordConverted(uint32_t position, const std::string& relative);
+  // Holds in `folder` the folder of `relative` below the output folder as
+  // enterTargetFolder does, recording what it made; a link on the way is
+  // ELOOP with `blocked` the path up to it.
+  std::error_code makeFolderOf(const std::string& relative,
+                               os::HeldFolder& folder, std::string& blocked);
+  // Tells why the folder of `target` could not be had (see makeFolderOf).
+  void reportFolderError(const std::string& target,
+                         const std::error_code& error,
+                         const std::string& blocked);
   // Prints, once, that the target volume can't be written any more.
   void reportTargetLost();
 
@@ -390,6 +434,8 @@ class FillJob {
   std::vector<UnflushedMove> unflushedMoves_;
   uint64_t unflushedBytes_ = 0;
   bool targetLostReported_ = false;
+  // Converting: the target folders cleared of leftovers so far.
+  std::set<std::string> convertFoldersCleared_;
 
   std::ostream& output_;
   // Throttles the scan's progress line; started at the first folder listed

@@ -20,6 +20,26 @@ bool compileRegexes(FillJob& job) {
   return true;
 }
 
+// Reads -c into job.convertFormat and says what it converts to; a format or
+// bitrate it does not know, and -m beside it, are refused with one line.
+bool readConvertFormat(FillJob& job) {
+  if (!job.bConvert) return true;
+  std::string error;
+  if (!parseConvertFormat(job.convertText, job.convertFormat, error)) {
+    job.printLine(error);
+    return false;
+  }
+  if (job.bMove) {
+    job.printLine(
+        "-m and -c can't go together: the source would be removed after a "
+        "lossy copy!");
+    return false;
+  }
+  job.printLine("Converting songs to ", job.convertFormat.name, " at ",
+                job.convertFormat.kbps, " kbit/s");
+  return true;
+}
+
 }  // namespace
 
 bool FillJob::validate() {
@@ -31,6 +51,7 @@ bool FillJob::validate() {
     printLine("No size to fill given!");
     return false;
   }
+  if (!readConvertFormat(*this)) return false;
   if (filters.empty()) {
     printLine("No filters given, only search for .mp3 files.");
     filters.emplace_back(".mp3");

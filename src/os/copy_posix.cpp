@@ -8,6 +8,7 @@
 
 #include "os/copy.h"
 #include "os/descriptor.h"
+#include "os/long_path_posix.h"
 #include "os/posix_util.h"
 
 namespace os {

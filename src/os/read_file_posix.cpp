@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "os/long_path_posix.h"
 #include "os/posix_util.h"
 #include "os/read_file.h"
 

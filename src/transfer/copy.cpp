@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "checksum/content_checksum.h"
+#include "convert/song_facts.h"
 #include "job/fill_job.h"
 #include "job/paths.h"
 #include "os/files.h"
@@ -34,6 +35,13 @@ size_t moveBatchSongs() {
   return limit > 32 ? std::min(kMoveBatchSongs, (limit - 32) / 2) : 1;
 }
 
+// Whether the song at `source` is in `format` already; one that cannot be
+// read is not (its conversion will say why).
+bool inFormat(const std::string& source, const ConvertFormat& format) {
+  SongFacts facts;
+  return readSongFacts(source, format, facts).empty() && facts.inFormat;
+}
+
 const char kNothingToCopy[] =
     "There are no songs to copy! Did you forget to create an index or to "
     "create a choice?";
@@ -46,6 +54,11 @@ bool FillJob::copyFiles() {
     return false;
   }
   printLine("bMove is ", bMove ? "true" : "false");
+  if (bConvert) {
+    convertFiles();
+    flushTarget();
+    return true;
+  }
   const size_t batchSongs = bMove ? moveBatchSongs() : 0;
   for (size_t i = 0; i < plan.size() && !targetLost; ++i) {
     if (os::interruptSignal() != 0) {
@@ -138,19 +151,27 @@ void FillJob::describePlan() const {
   }
   for (uint32_t position : plan) {
     const SongEntry& song = songs[position];
-    printLine(bMove ? "Would move " : "Would copy ", song.sourcePath.native(),
-              " to ", song.targetPath.native());
+    printLine(bConvert && !inFormat(song.sourcePath.native(), convertFormat)
+                  ? "Would convert "
+              : bMove ? "Would move "
+                      : "Would copy ",
+              song.sourcePath.native(), " to ", song.targetPath.native());
   }
+}
+
+std::string FillJob::relativeTarget(const SongEntry& entry) const {
+  const std::string& target = entry.targetPath.native();
+  // Below the held output folder, so that a song never lands anywhere else.
+  const size_t start = relativeStart(outputDir.native(), target);
+  return outputFolder.held() && start != std::string::npos
+             ? target.substr(start)
+             : target;
 }
 
 FillJob::CopyOutcome FillJob::copySong(uint32_t position) {
   const SongEntry& entry = songs[position];
   const std::string& target = entry.targetPath.native();
-  // Below the held output folder, so that a song never lands anywhere else.
-  const size_t start = relativeStart(outputDir.native(), target);
-  const std::string relative = outputFolder.held() && start != std::string::npos
-                                   ? target.substr(start)
-                                   : target;
+  const std::string relative = relativeTarget(entry);
   os::HeldFolder folder;
   if (!enterTargetFolder(target, relative, folder)) return CopyOutcome::Failed;
   const std::string name(fileNameOf(relative));
@@ -170,14 +191,23 @@ FillJob::CopyOutcome FillJob::copySong(uint32_t position) {
 bool FillJob::enterTargetFolder(const std::string& target,
                                 const std::string& relative,
                                 os::HeldFolder& folder) {
-  std::vector<std::string> created;
   std::string blocked;
+  const std::error_code error = makeFolderOf(relative, folder, blocked);
+  if (!error) return true;
+  reportFolderError(target, error, blocked);
+  return false;
+}
+
+std::error_code FillJob::makeFolderOf(const std::string& relative,
+                                      os::HeldFolder& folder,
+                                      std::string& blocked) {
+  std::vector<std::string> created;
   // Without a held output folder, the target's folder must be there.
   const std::error_code error =
       outputFolder.held()
           ? outputFolder.enter(folderOf(relative), true, folder,
                                record.isOpen() ? &created : nullptr, &blocked)
-          : folder.hold(folderOf(target));
+          : folder.hold(folderOf(relative));
   // A folder the record misses is only never removed; the song goes on.
   for (const std::string& made : created) {
     if (const std::error_code failed = record.addFolder(recordPath(made))) {
@@ -185,7 +215,12 @@ bool FillJob::enterTargetFolder(const std::string& target,
                 " to the record: ", failed.message());
     }
   }
-  if (!error) return true;
+  return error;
+}
+
+void FillJob::reportFolderError(const std::string& target,
+                                const std::error_code& error,
+                                const std::string& blocked) {
   if (error.value() == ENOTDIR) {
     // A file where a folder goes: the song cannot go there.
     reportTargetError(target, error);
@@ -199,7 +234,6 @@ bool FillJob::enterTargetFolder(const std::string& target,
               error.message());
     noteTargetError(error);
   }
-  return false;
 }
 
 RecordedSong FillJob::recordedTags(uint32_t position) const {

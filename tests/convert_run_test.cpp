@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include "convert/convert_format.h"
+#include "convert/song_facts.h"
+#include "convert_test_songs.h"
+#include "run_output.h"
+#include "test_util.h"
+
+namespace {
+
+TEST(ConvertRun, RefusesUnknownFormatsBitratesAndMoving) {
+  TempDir dir;
+  makeDirs(dir / "lib");
+  makeDirs(dir / "out");
+  const struct Case {
+    std::vector<std::string> options;
+    std::string line;
+  } cases[] = {
+      {{"-c", "wav"}, "Unknown format 'wav'; give mp3, m4a, opus or ogg!\n"},
+      {{"-c", "mp3:500"}, "The bitrate of mp3 must be 32 to 320 kbit/s!\n"},
+      {{"-c", "opus:5"}, "The bitrate of opus must be 6 to 510 kbit/s!\n"},
+      {{"-m", "-c", "ogg"},
+       "-m and -c can't go together: the source would be removed after a "
+       "lossy copy!\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"-i", "lib", "-o", "out", "-s", "10"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const RunResult run = runBinary(args, RunOptions{dir.path(), "", true});
+    EXPECT_EQ(run.status, 1) << c.options.back();
+    const bool move = c.options.front() == "-m";
+    EXPECT_EQ(run.out, echoLines("lib", "out") +
+                           (move ? "bMove ist true\n" : "") + c.line)
+        << c.options.back();
+  }
+}
+
+// A library of a FLAC song in a folder, an MP3 song named .flac and a file
+// that is no song, filled with -c mp3:64.
+class ConvertRunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    makeDirs(dir / "lib/Album");
+    makeDirs(dir / "out");
+    writeText(dir / "lib/Album/tagged.flac",
+              readText(testSongs().path("tagged.flac")));
+    writeText(dir / "lib/named.flac",
+              readText(testSongs().path("mp3-named.flac")));
+    writeText(dir / "lib/garbage.flac",
+              readText(testSongs().path("garbage.flac")));
+  }
+  RunResult run(const std::vector<std::string>& more) {
+    std::vector<std::string> args = {"-i", "lib",  "-o",   "out", "-s",
+                                     "10", "-f",   "flac", "-c",  "mp3:64",
+                                     "-l", "used", "-d",   "1"};
+    args.insert(args.end(), more.begin(), more.end());
+    return runBinary(args, RunOptions{dir.path(), "", true});
+  }
+  // The lines of `text` as a set: the plan's order is random.
+  static std::set<std::string> linesOf(const std::string& text) {
+    std::set<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      lines.insert(text.substr(start, end - start));
+    }
+    return lines;
+  }
+
+  TempDir dir;
+};
+
+TEST_F(ConvertRunTest, ConvertsCopiesSongsInTheFormatAndNamesFailures) {
+  const RunResult result = run({});
+  EXPECT_EQ(result.status, 2) << result.out;
+  const std::set<std::string> lines = linesOf(result.out);
+  const std::string lib = dir / "lib";
+  const std::string expected[] = {
+      "Converting songs to mp3 at 64 kbit/s",
+      "File '" + lib +
+          "/garbage.flac' could not be converted: Can't decode: Stream not "
+          "found",
+      "3 files were processed, 2 files werde copied."};
+  for (const std::string& line : expected) {
+    EXPECT_EQ(lines.count(line), 1u) << line << "\nin:\n" << result.out;
+  }
+  // A line each: the FLAC song and the file that is no song converted,
+  // the MP3 song copied.
+  const std::pair<std::string, size_t> progress[] = {{"Converting file ", 2},
+                                                     {"Copying file ", 1}};
+  for (const auto& [prefix, expectedCount] : progress) {
+    size_t count = 0;
+    for (const std::string& line : lines) count += line.rfind(prefix, 0) == 0;
+    EXPECT_EQ(count, expectedCount) << prefix;
+  }
+  EXPECT_EQ(listTree(dir / "out"),
+            (std::set<std::string>{"Album/", "Album/tagged.mp3", "named.mp3"}));
+  EXPECT_EQ(readText(dir / "out/named.mp3"), readText(lib + "/named.flac"));
+  ConvertFormat mp3;
+  SongFacts facts;
+  ASSERT_EQ(readSongFacts(dir / "out/Album/tagged.mp3", mp3, facts), "");
+  EXPECT_EQ(facts.bitRate, 64000);
+  EXPECT_EQ(facts.tags["title"], "Song Title");
+  // The used list names the sources, as for copies.
+  const std::set<std::string> used = linesOf(readText(dir / "used"));
+  EXPECT_EQ(used.size(), 2u);
+  for (const std::string& line : used) {
+    EXPECT_NE(line.find(".flac"), std::string::npos) << line;
+  }
+}
+
+TEST_F(ConvertRunTest, DryRunSaysWhatItWouldConvert) {
+  const RunResult result = run({"-n"});
+  EXPECT_EQ(result.status, 0);
+  const std::set<std::string> lines = linesOf(result.out);
+  const std::string lib = dir / "lib";
+  const std::string expected[] = {
+      "Would convert " + lib + "/Album/tagged.flac to out/Album/tagged.mp3",
+      "Would copy " + lib + "/named.flac to out/named.mp3",
+      "Would convert " + lib + "/garbage.flac to out/garbage.mp3"};
+  for (const std::string& line : expected) {
+    EXPECT_EQ(lines.count(line), 1u) << line << "\nin:\n" << result.out;
+  }
+  EXPECT_EQ(listTree(dir / "out"), std::set<std::string>{});
+}
+
+TEST_F(ConvertRunTest, LeftoversOfAKilledRunGoFromTheFoldersItWritesInto) {
+  writeText(dir / "out/Album/.plinkard-convert.999999999.0.tmp", "partial");
+  run({});
+  EXPECT_FALSE(pathExists(dir / "out/Album/.plinkard-convert.999999999.0.tmp"));
+}
+
+}  // namespace
