@@ -115,6 +115,18 @@ void reserveOwnEntries(const FillJob& job, FolderTable& folders,
       playlist.substr(0, slash + 1) + ".plinkard-playlist.9999999.tmp");
 }
 
+// The bytes of the #EXTINF line of the song at `position` in the playlist.
+uint64_t extinfBytes(const FillJob& job, uint32_t position) {
+  if (position >= job.songTags.size()) return 0;
+  const SongTags& tags = job.songTags[position];
+  if (!tags.known) return 0;
+  RecordedSong song;
+  song.playingMs = tags.playingMs;
+  song.artist = playlistArtist(tags);
+  song.title = tags.title;
+  return extinfLine(song).size();
+}
+
 // The record's last unit, and the playlist's: it is written anew beside the
 // one it replaces, so its units and a unit for the entries of both names.
 void reserveRecord(const std::string& playlist, SpaceCosts& costs) {
@@ -152,7 +164,8 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
       // The path as the record writes it is never longer.
       cost += songLineBytes(relative, song.sizeBytes);
       if (!playlist.empty()) {
-        cost += playlistEntry(relative, playlist).size() + 1;
+        cost += playlistEntry(relative, playlist).size() + 1 +
+                extinfBytes(job, static_cast<uint32_t>(costs.songCosts.size()));
       }
     }
     costs.songCosts.push_back(cost);

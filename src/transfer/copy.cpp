@@ -196,7 +196,7 @@ std::error_code FillJob::recordSong(uint32_t position,
   if (position < songTags.size() && songTags[position].known) {
     const SongTags& tags = songTags[position];
     song.playingMs = tags.playingMs;
-    song.artist = tags.artist.empty() ? tags.albumArtist : tags.artist;
+    song.artist = playlistArtist(tags);
     song.title = tags.title;
   }
   const std::error_code error = record.addSong(song);
