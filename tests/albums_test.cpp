@@ -264,3 +264,21 @@ TEST(Albums, SiblingFoldersOfOneAlbumByTagsJoinWithTags) {
         << run.out;
   }
 }
+
+// Under -d 0 the disc folders' songs of one name are one target: the first
+// is copied, the other left out of the plan rather than failed.
+TEST(Albums, SongsOfOneTargetNameInOneAlbumAreCopiedOnce) {
+  TempDir dir;
+  writeFile(dir / "lib/Album/CD1/01.mp3", 5000);
+  writeFile(dir / "lib/Album/CD2/01.mp3", 6000);
+  makeDirs(dir / "out");
+  RunOptions options;
+  options.cwd = dir.path();
+  const RunResult run =
+      runBinary({"-i", "lib", "-o", "out", "-s", "100", "-a"}, options);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(readText(dir / "out/01.mp3").size(), 5000u);
+  EXPECT_NE(run.out.find("2 files were processed, 1 files werde copied."),
+            std::string::npos)
+      << run.out;
+}

@@ -714,3 +714,35 @@ TEST(RecordRun, FolderThatCannotBeRemovedIsToldAndCounts) {
     EXPECT_NE(after.find(folderLine(folder)), std::string::npos) << after;
   }
 }
+
+TEST(Playlist, ExtinfLineBeforeEachSongWithATitle) {
+  struct Case {
+    int64_t ms;
+    const char* artist;
+    const char* title;
+    const char* line;
+  };
+  const Case cases[] = {
+      {1499, "Art", "Song", "#EXTINF:1,Art - Song\n"},
+      {1500, "", "Song", "#EXTINF:2,Song\n"},
+      {-1, "A\r\nB", "T\nU", "#EXTINF:-1,A  B - T U\n"},
+      {0, "Art", "", ""},
+  };
+  std::vector<RecordedSong> songs;
+  std::string expected = "#EXTM3U\n";
+  for (const Case& c : cases) {
+    RecordedSong song;
+    song.path = std::string("Music/") + c.title + std::to_string(c.ms);
+    song.playingMs = c.ms;
+    song.artist = c.artist;
+    song.title = c.title;
+    EXPECT_EQ(extinfLine(song), c.line) << "title: " << c.title;
+    songs.push_back(song);
+    if (song.path.find('\n') == std::string::npos) {
+      expected += c.line + song.path.substr(6) + "\n";
+    }
+  }
+  size_t listed = 0;
+  EXPECT_EQ(playlistText(songs, "Music/list.m3u8", listed), expected);
+  EXPECT_EQ(listed, 3u);
+}

@@ -9,14 +9,7 @@
 
 TEST(Tags, ReadsTagsAndPlayingTimeOfEachFormat) {
   TempDir dir;
-  AudioSpec spec;
-  spec.title = "Tïtle";
-  spec.artist = "Artist";
-  spec.albumArtist = "Album Artist";
-  spec.album = "Album";
-  spec.track = 7;
-  spec.disc = 2;
-  spec.seconds = 1.5;
+  const AudioSpec spec{"Tïtle", "Artist", "Album Artist", "Album", 7, 2, 1.5};
   for (const char* extension : {".mp3", ".flac", ".ogg", ".opus", ".m4a"}) {
     const std::string path = dir / (std::string("song") + extension);
     makeAudio(path, spec);

@@ -151,7 +151,8 @@ class FillJob {
   bool matchesRegex(std::string_view text, const RegexTest& test) const;
 
   // --- Songs' tags (tags/tag_stage.cpp).
-  // Whether the plan needs the tags of every song: -t, -e (and -c).
+  // Whether the plan needs the tags of every song: -t, -e (and -c), and -p
+  // with -s all, whose plan counts the playlist's lines.
   bool needsEveryTag() const;
   // When the plan needs them, the tags of every song in the index, read
   // after the index processing; drops the cache's entries of songs gone.

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "job/fill_job.h"
@@ -152,6 +154,23 @@ bool drawAlbumChoices(const FillJob& job, const Walk& walk, uint8_t choiceCount,
   return drawChoices(albums, albums.count(), choiceCount, best);
 }
 
+// Disc folders put songs of one name into one album, and under -d 0 their
+// targets are one file: only the first of them is planned, so that none
+// fails for it (verbose runs name the others).
+void dropSameTargets(const FillJob& job, FillPlan& plan) {
+  std::unordered_set<std::string_view> targets;
+  const auto taken = [&](uint32_t position) {
+    const SongEntry& song = job.songs[position];
+    if (targets.insert(song.targetPath.native()).second) return false;
+    if (job.bVerbose) {
+      job.printLine("Same target as a song planned before, left out: ",
+                    song.sourcePath.native());
+    }
+    return true;
+  };
+  plan.erase(std::remove_if(plan.begin(), plan.end(), taken), plan.end());
+}
+
 }  // namespace
 
 uint64_t shareOf(uint64_t total, uint64_t budget, const SongLimits* limits) {
@@ -209,6 +228,7 @@ bool FillJob::createPlan(uint8_t choiceCount) {
   // Plan and totals change together, and only when the planner completes.
   // planSize is the plan's file sizes.
   plan = std::move(best.plan);
+  if (bAlbums) dropSameTargets(*this, plan);
   planSize = 0;
   planMs = 0;
   for (uint32_t position : plan) {

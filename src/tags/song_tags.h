@@ -27,6 +27,12 @@ struct SongTags {
   bool known = false;
 };
 
+// The artist a playlist names for the song: its artist tag, else its album
+// artist tag.
+inline const std::string& playlistArtist(const SongTags& tags) {
+  return tags.artist.empty() ? tags.albumArtist : tags.artist;
+}
+
 // The most a reading of one file may read of it, in bytes, wherever it
 // reads: a large file that is no audio is never read to its end.
 constexpr uint64_t kTagReadLimit = 16 << 20;

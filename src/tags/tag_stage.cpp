@@ -51,7 +51,10 @@ std::vector<SongRead> readThroughCache(const std::vector<std::string>& paths,
 }  // namespace
 
 bool FillJob::needsEveryTag() const {
-  return fillMs != 0 || artistLimit != 0 || bConvert;
+  // A fill of the free space counts each song's line in the playlist,
+  // its title included.
+  return fillMs != 0 || artistLimit != 0 || bConvert ||
+         (bFillAll && !playlistName.empty());
 }
 
 bool FillJob::openSongCache(SongCache& cache, CachedSongs& cached) const {

@@ -241,7 +241,7 @@ RecordedSong FillJob::recordedTags(uint32_t position) const {
   if (position < songTags.size() && songTags[position].known) {
     const SongTags& tags = songTags[position];
     song.playingMs = tags.playingMs;
-    song.artist = tags.artist.empty() ? tags.albumArtist : tags.artist;
+    song.artist = playlistArtist(tags);
     song.title = tags.title;
   }
   return song;
