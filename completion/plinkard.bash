@@ -47,6 +47,10 @@ _plinkard()
             COMPREPLY=($(compgen -W '0 1 2' -- "$cur"))
             return
             ;;
+        -c)
+            COMPREPLY=($(compgen -W 'mp3 m4a opus ogg' -- "$cur"))
+            return
+            ;;
         -f | -in | -ex | -p | -t | -e)
             # An extension list, an expression, a name in the target
             # folder or a number: nothing to offer.
@@ -55,6 +59,6 @@ _plinkard()
     esac
 
     COMPREPLY=($(compgen -W '-i -o -s -f -in -ex -d -l -w -m -v -n -r -p
-        -a -t -e -h --help --version' -- "$cur"))
+        -a -t -e -c -h --help --version' -- "$cur"))
 } &&
     complete -F _plinkard plinkard

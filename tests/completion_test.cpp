@@ -29,9 +29,10 @@ TEST(Completion, FoldersFilesAndValuesAfterEachOption) {
       {"plinkard -o my -p ", " "},
       {"plinkard --v", "--version "},
       {"plinkard -i x -",
-       "--help --version -a -d -e -ex -f -h -i -in -l -m -n -o -p -r "
+       "--help --version -a -c -d -e -ex -f -h -i -in -l -m -n -o -p -r "
        "-s -t -v -w "},
-      {"plinkard -t ", " "}};
+      {"plinkard -t ", " "},
+      {"plinkard -c o", "ogg opus "}};
   ChildOptions options;
   options.cwd = dir.path();
   for (const auto& [line, words] : cases) {

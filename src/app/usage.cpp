@@ -51,6 +51,8 @@ const char kUsage[] =
      Fill at most this playing time; -s still limits the size.
 -e  [Count]
      At most this many songs (with -a: albums) by one artist.
+-c  [Format[:kbit/s]]
+     Convert songs not in this format: mp3, m4a, opus or ogg.
 -h, --help
     Print this text and exit.
 --version
