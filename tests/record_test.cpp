@@ -493,6 +493,7 @@ TEST(RecordRun, KeepsSongsThatAreNoLongerItsCopies) {
   std::multiset<std::string> lines;
   std::istringstream removal(removalLines(run));
   for (std::string line; std::getline(removal, line);) lines.insert(line);
+  // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): long lines split
   EXPECT_EQ(lines,
             (std::multiset<std::string>{
                 "Removing the songs of earlier fills...",

@@ -1,11 +1,11 @@
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #include "os/files_below.h"
 #include "os/posix_util.h"

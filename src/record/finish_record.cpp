@@ -62,23 +62,28 @@ std::string whyNotWritten(FillJob& job, const std::string& path) {
          "was changed since";
 }
 
+// Makes the missing folders of the playlist `path`, adding them to the
+// record; why they cannot be made, or an empty text.
+std::string makePlaylistFolders(FillJob& job, const std::string& path) {
+  if (folderOf(path).empty()) return "";
+  std::vector<std::string> made;
+  os::HeldFolder folder;
+  std::string blocked;
+  const std::error_code error =
+      job.outputFolder.enter(folderOf(path), true, folder, &made, &blocked);
+  // A folder the record misses is only never removed.
+  for (const std::string& one : made) (void)job.record.addFolder(one);
+  if (!error) return "";
+  return error.value() == ELOOP
+             ? joinPath(job.outputDir.native(), blocked) + " is a link"
+             : error.message();
+}
+
 void writePlaylist(FillJob& job) {
   const std::string& path = job.record.playlistPath;
   const std::string shown = joinPath(job.outputDir.native(), path);
   std::string why = whyNotWritten(job, path);
-  std::vector<std::string> made;
-  if (why.empty() && !folderOf(path).empty()) {
-    os::HeldFolder folder;
-    std::string blocked;
-    if (const std::error_code error = job.outputFolder.enter(
-            folderOf(path), true, folder, &made, &blocked)) {
-      why = error.value() == ELOOP
-                ? joinPath(job.outputDir.native(), blocked) + " is a link"
-                : error.message();
-    }
-  }
-  // A folder the record misses is only never removed.
-  for (const std::string& folder : made) (void)job.record.addFolder(folder);
+  if (why.empty()) why = makePlaylistFolders(job, path);
   size_t listed = 0;
   RecordedFile written;
   written.path = path;

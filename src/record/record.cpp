@@ -201,7 +201,7 @@ std::string readLine(std::string_view line, unsigned version, Record& record) {
                         : "a song is copied or moved";
   }
   if (version >= 2) {
-    const std::string why = readSongDetails(fields, file);
+    std::string why = readSongDetails(fields, file);
     if (!why.empty()) return why;
   }
   record.songs.push_back(std::move(file));
