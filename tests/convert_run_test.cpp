@@ -131,3 +131,25 @@ TEST_F(ConvertRunTest, LeftoversOfAKilledRunGoFromTheFoldersItWritesInto) {
 }
 
 }  // namespace
+
+// Songs to convert are planned by their converted size: ten seconds of
+// WAV (1.7 MB) fill a megabyte once they are MP3s of a few KiB each.
+TEST(ConvertPlan, SongsArePlannedByTheirConvertedSize) {
+  TempDir dir;
+  makeDirs(dir / "lib");
+  for (int i = 0; i < 10; ++i) {
+    makeSong(dir / ("lib/song" + std::to_string(i) + ".wav"), "sine", 1.0,
+             44100, 2);
+  }
+  makeDirs(dir / "out");
+  RunOptions options;
+  options.cwd = dir.path();
+  options.closedInput = true;
+  const RunResult run = runBinary(
+      {"-i", "lib", "-o", "out", "-s", "1", "-f", "wav", "-c", "mp3:128"},
+      options);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Converting file 10 / 10: "), std::string::npos)
+      << run.out;
+  EXPECT_EQ(listTree(dir / "out").size(), 10u);
+}

@@ -158,6 +158,7 @@ void prepareRun(FillJob& job) {
   job.processIndex();
   stopIfInterrupted(job);
   job.readEveryTag();
+  job.estimateConvertedSizes();
   stopIfInterrupted(job);
   job.printLine("Creating a plan to fill...");
   job.createPlan(5);

@@ -225,6 +225,16 @@ class FillJob {
   // The song at `position` as the record and the playlist name it: its
   // playing time, artist and title, when its tags were read.
   RecordedSong recordedTags(uint32_t position) const;
+  // With -c, after the tags of every song are read: the size each song to
+  // convert is planned with, estimated from its playing time and tags with
+  // a margin for the estimate's error (convertedBytes); songs whose name
+  // says they are in the format already, or whose playing time is not
+  // known, are planned with their own size.
+  void estimateConvertedSizes();
+  // What the song at `position` is planned to take: its estimated size
+  // once converted, else its size; in bytes and in whole KiB.
+  uint64_t targetBytes(uint32_t position) const;
+  uint32_t targetKiB(uint32_t position) const;
   // Whether the output folder's path no longer leads to the folder held
   // since validation (unmounted, replaced); false while none is held.
   bool outputGone() const;
@@ -331,6 +341,9 @@ class FillJob {
   // playing time, which the tags unit reads.
   std::string convertText;
   ConvertFormat convertFormat;
+  // By position: the estimated size once converted, 0 for a song planned
+  // with its own size; empty without -c.
+  std::vector<uint64_t> convertedBytes;
   std::fstream usedListStream;  // the reader's
   bool bVerbose = false;
   bool bDryRun = false;

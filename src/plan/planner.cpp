@@ -59,7 +59,9 @@ class Walk {
     // The walks read sizes in random order; a compact copy keeps them in
     // cache where the index itself would not fit.
     sizes_.reserve(job.songs.size());
-    for (const SongEntry& song : job.songs) sizes_.push_back(song.sizeKiB);
+    for (uint32_t i = 0; i < job.songs.size(); ++i) {
+      sizes_.push_back(job.targetKiB(i));
+    }
   }
 
   uint64_t budget() const { return budget_; }
@@ -232,7 +234,7 @@ bool FillJob::createPlan(uint8_t choiceCount) {
   planSize = 0;
   planMs = 0;
   for (uint32_t position : plan) {
-    planSize += songs[position].sizeKiB;
+    planSize += targetKiB(position);
     if (fillMs != 0)
       planMs += static_cast<uint64_t>(songTags[position].playingMs);
   }

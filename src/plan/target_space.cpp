@@ -180,7 +180,7 @@ uint64_t recordAndPlaylistBytes(const FillJob& job, uint32_t position,
     song.title.assign(kTagsAllowed, 't');
   }
   // The path as the record writes it is never longer.
-  uint64_t bytes = songLineBytes(relative, job.songs[position].sizeBytes, song);
+  uint64_t bytes = songLineBytes(relative, job.targetBytes(position), song);
   const std::string& playlist = job.record.playlistPath;
   if (!playlist.empty()) {
     song.path = relative;
@@ -215,8 +215,9 @@ SpaceCosts spaceCostsOf(const FillJob& job) {
     const SongEntry& song = job.songs[position];
     const std::string relative = belowOutput(output, song.targetPath.native());
     const size_t slash = relative.rfind('/');
-    uint64_t cost =
-        job.bFillAll ? roundUp(song.sizeBytes, costs.unit) : song.sizeKiB;
+    uint64_t cost = job.bFillAll
+                        ? roundUp(job.targetBytes(position), costs.unit)
+                        : job.targetKiB(position);
     if (listHere) {
       cost += usedListLine(song.sizeKiB, fileNameOf(song.sourcePath.native()))
                   .size();
