@@ -212,7 +212,8 @@ lint-cppcheck: lint-deps
 # its entry in the build's compile database gives. A folder's shared
 # fields (ReadAhead::Folder::book_) are reached only through the annotated
 # ReadAhead::book(), so no source file names them.
-THREAD_UNITS := src/index/read_ahead.cpp src/index/folder_scan.cpp
+THREAD_UNITS := src/index/read_ahead.cpp src/index/folder_scan.cpp \
+                src/convert/convert_queue.cpp
 CLANG_CXX ?= clang++-14
 lint-threads: lint-deps configure
 	@for u in $(THREAD_UNITS); do \

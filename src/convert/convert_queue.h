@@ -11,7 +11,7 @@
 
 #include "convert/convert_format.h"
 #include "convert/converter.h"
-#include "convert/mutex.h"
+#include "os/mutex.h"
 #include "os/files.h"
 #include "os/held_folder.h"
 #include "os/pending_file.h"
@@ -43,18 +43,18 @@ class ConvertQueue {
 
   // Adds a song to convert from `source` to `target` (see convertSong).
   void add(const std::string& source, const std::string& target)
-      EXCLUDES(mutex_);
+      LOCKS_EXCLUDED(mutex_);
   // Songs added and not handed back yet.
-  size_t pending() EXCLUDES(mutex_);
+  size_t pending() LOCKS_EXCLUDED(mutex_);
   // The result of the oldest song not handed back, waiting for it (or
   // converting it on this thread when no thread has begun it); a converted
   // song is at its target's name on return. At least one song must be
   // pending.
-  ConvertResult next() EXCLUDES(mutex_);
+  ConvertResult next() LOCKS_EXCLUDED(mutex_);
   // Stops: a song being converted stops at its next check and a song not
   // begun is not; next() hands back Interrupted for both. Their temporary
   // files are gone.
-  void stop() EXCLUDES(mutex_);
+  void stop() LOCKS_EXCLUDED(mutex_);
 
  private:
   enum class State { Waiting, Running, Done };
@@ -68,8 +68,8 @@ class ConvertQueue {
     os::PendingFile file;
   };
 
-  void work() EXCLUDES(mutex_);
-  Song* take() REQUIRES(mutex_);
+  void work() LOCKS_EXCLUDED(mutex_);
+  Song* take() EXCLUSIVE_LOCKS_REQUIRED(mutex_);
   void convert(Song& song);
   bool stopped() const;
 
@@ -78,9 +78,9 @@ class ConvertQueue {
   const size_t window_;  // songs begun ahead of the oldest pending one
   std::atomic<bool> stopping_{false};
 
-  Mutex mutex_;
-  CondVar work_;  // a song to take, or stop
-  CondVar done_;  // a song done
+  os::Mutex mutex_;
+  os::CondVar work_;  // a song to take, or stop
+  os::CondVar done_;  // a song done
   // Pending songs, oldest first; references stay valid as songs are added.
   std::deque<Song> songs_ GUARDED_BY(mutex_);
   size_t handed_ GUARDED_BY(mutex_) = 0;  // songs handed back so far
