@@ -11,9 +11,9 @@
 
 #include "convert/convert_format.h"
 #include "convert/converter.h"
-#include "os/mutex.h"
 #include "os/files.h"
 #include "os/held_folder.h"
+#include "os/mutex.h"
 #include "os/pending_file.h"
 
 // Converts songs ahead of the caller, several at once, and hands the results
