@@ -6,7 +6,7 @@
 
 #include "child_process.h"
 
-void makeAudio(const std::string& path, const AudioSpec& spec) {
+void makeAudio(const std::string& path, const AudioSpec& wanted) {
   boost::filesystem::create_directories(
       boost::filesystem::path(path).parent_path());
   std::vector<std::string> command = {
@@ -18,7 +18,7 @@ void makeAudio(const std::string& path, const AudioSpec& spec) {
       "lavfi",
       "-i",
       "sine=frequency=440:sample_rate=8000:duration=" +
-          std::to_string(spec.seconds),
+          std::to_string(wanted.seconds),
       "-ac",
       "1"};
   auto tag = [&](const char* key, const std::string& value) {
@@ -26,12 +26,12 @@ void makeAudio(const std::string& path, const AudioSpec& spec) {
     command.insert(command.end(),
                    {"-metadata", std::string(key) + "=" + value});
   };
-  tag("title", spec.title);
-  tag("artist", spec.artist);
-  tag("album_artist", spec.albumArtist);
-  tag("album", spec.album);
-  if (spec.track != 0) tag("track", std::to_string(spec.track));
-  if (spec.disc != 0) tag("disc", std::to_string(spec.disc));
+  tag("title", wanted.title);
+  tag("artist", wanted.artist);
+  tag("album_artist", wanted.albumArtist);
+  tag("album", wanted.album);
+  if (wanted.track != 0) tag("track", std::to_string(wanted.track));
+  if (wanted.disc != 0) tag("disc", std::to_string(wanted.disc));
   command.insert(command.end(), {"-y", path});
   const ChildResult made = runChild(command);
   if (made.status != 0) {

@@ -16,8 +16,8 @@ struct AudioSpec {
 };
 
 // Makes the audio file `path` (its type by its extension: .mp3, .flac,
-// .ogg, ...) of a tone with `spec`'s tags and playing time, and its
+// .ogg, ...) of a tone with `wanted`'s tags and playing time, and its
 // missing folders, with the ffmpeg command; throws when that fails.
-void makeAudio(const std::string& path, const AudioSpec& spec);
+void makeAudio(const std::string& path, const AudioSpec& wanted);
 
 #endif  // PLINKARD_TESTS_AUDIO_FILES_H_

@@ -110,11 +110,11 @@ int measureEstimate() {
   std::printf("%-20s %-9s %10s %10s %7s\n", "song", "format", "real",
               "estimate", "error%");
   os::HeldFolder held;
-  for (const char* spec :
+  for (const char* formatText :
        {"mp3", "mp3:64", "m4a", "m4a:96", "opus", "opus:48", "ogg", "ogg:96"}) {
     ConvertFormat format;
     std::string error;
-    parseConvertFormat(spec, format, error);
+    parseConvertFormat(formatText, format, error);
     double worst = 0, sum = 0;
     for (const Made& m : kSet) {
       SongFacts facts;
@@ -123,7 +123,7 @@ int measureEstimate() {
       const ConvertResult result =
           convertSong(dir / m.name, held, target, format, nullptr);
       if (result.status != ConvertStatus::Converted) {
-        std::printf("%s %s: %s\n", m.name, spec, result.error.c_str());
+        std::printf("%s %s: %s\n", m.name, formatText, result.error.c_str());
         return 1;
       }
       const uint64_t estimate =
@@ -134,13 +134,13 @@ int measureEstimate() {
           static_cast<double>(result.bytes);
       worst = std::max(worst, std::fabs(percent));
       sum += std::fabs(percent);
-      std::printf("%-20s %-9s %10llu %10llu %+7.2f\n", m.name, spec,
+      std::printf("%-20s %-9s %10llu %10llu %+7.2f\n", m.name, formatText,
                   static_cast<unsigned long long>(result.bytes),
                   static_cast<unsigned long long>(estimate), percent);
       removeFile(target);
     }
-    std::printf("%-20s %-9s mean |error| %.2f%%, worst %.2f%%\n", "", spec,
-                sum / std::size(kSet), worst);
+    std::printf("%-20s %-9s mean |error| %.2f%%, worst %.2f%%\n", "",
+                formatText, sum / std::size(kSet), worst);
   }
   return 0;
 }

@@ -254,8 +254,8 @@ TEST_F(Convert, RemovesLeftoversOfProcessesThatRunNoMore) {
 TEST_F(Convert, EstimatesTheConvertedSizeClosely) {
   // Constant rates come within a few per cent even for a short song with a
   // cover; Vorbis spends less than its bitrate on a steady tone.
-  for (const char* spec : {"mp3", "mp3:64", "m4a", "opus", "opus:256"}) {
-    const ConvertFormat format = formatOf(spec);
+  for (const char* formatText : {"mp3", "mp3:64", "m4a", "opus", "opus:256"}) {
+    const ConvertFormat format = formatOf(formatText);
     SongFacts facts;
     ASSERT_EQ(readSongFacts(songs->path("tagged.flac"), format, facts), "");
     SongShape shape;
@@ -269,12 +269,12 @@ TEST_F(Convert, EstimatesTheConvertedSizeClosely) {
     }
     const ConvertResult result =
         convertSong(songs->path("tagged.flac"), held,
-                    out / (std::string("e") + spec), format, nullptr);
-    ASSERT_EQ(result.status, ConvertStatus::Converted) << spec;
+                    out / (std::string("e") + formatText), format, nullptr);
+    ASSERT_EQ(result.status, ConvertStatus::Converted) << formatText;
     const double estimate =
         static_cast<double>(estimateConvertedBytes(format, shape));
     EXPECT_NEAR(estimate / static_cast<double>(result.bytes), 1.0, 0.05)
-        << spec << ": estimate " << estimate << ", real " << result.bytes;
+        << formatText << ": estimate " << estimate << ", real " << result.bytes;
   }
 }
 

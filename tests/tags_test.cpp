@@ -9,18 +9,18 @@
 
 TEST(Tags, ReadsTagsAndPlayingTimeOfEachFormat) {
   TempDir dir;
-  const AudioSpec spec{"Tïtle", "Artist", "Album Artist", "Album", 7, 2, 1.5};
+  const AudioSpec wanted{"Tïtle", "Artist", "Album Artist", "Album", 7, 2, 1.5};
   for (const char* extension : {".mp3", ".flac", ".ogg", ".opus", ".m4a"}) {
     const std::string path = dir / (std::string("song") + extension);
-    makeAudio(path, spec);
+    makeAudio(path, wanted);
     const SongTags tags = readTagsOfFile(path);
     EXPECT_TRUE(tags.known) << extension;
-    EXPECT_EQ(tags.title, spec.title) << extension;
-    EXPECT_EQ(tags.artist, spec.artist) << extension;
-    EXPECT_EQ(tags.albumArtist, spec.albumArtist) << extension;
-    EXPECT_EQ(tags.album, spec.album) << extension;
-    EXPECT_EQ(tags.track, spec.track) << extension;
-    EXPECT_EQ(tags.disc, spec.disc) << extension;
+    EXPECT_EQ(tags.title, wanted.title) << extension;
+    EXPECT_EQ(tags.artist, wanted.artist) << extension;
+    EXPECT_EQ(tags.albumArtist, wanted.albumArtist) << extension;
+    EXPECT_EQ(tags.album, wanted.album) << extension;
+    EXPECT_EQ(tags.track, wanted.track) << extension;
+    EXPECT_EQ(tags.disc, wanted.disc) << extension;
     EXPECT_NEAR(static_cast<double>(tags.playingMs), 1500, 200) << extension;
   }
 }
