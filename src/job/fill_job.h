@@ -407,6 +407,9 @@ class FillJob {
   // whole target volume.
   void noteTargetError(const std::error_code& error);
   void flushTarget() const;
+  // Whether the transfer stops before the next song: a signal arrived
+  // ("Interrupted!") or the output folder is gone (a line says so).
+  bool transferStopped();
   // Records a song's outcome, printing its "could not be copied!" line.
   void noteOutcome(uint32_t position, CopyOutcome outcome);
   // Flushes the moved songs that wait for it and removes their sources.

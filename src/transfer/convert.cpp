@@ -77,15 +77,7 @@ bool FillJob::convertFiles() {
          ++added) {
       folderErrors[added] = queueConversion(queue, plan[added]);
     }
-    if (os::interruptSignal() != 0) {
-      reportInterrupt();
-      break;
-    }
-    if (outputGone()) {
-      printLine("The output directory ", outputDir.native(),
-                " is gone (unmounted or replaced); no further song is tried.");
-      break;
-    }
+    if (transferStopped()) break;
     const CopyOutcome outcome = takeConversion(queue, i, folderErrors[i]);
     if (outcome != CopyOutcome::Failed) transferred.push_back(plan[i]);
     reportTargetLost();

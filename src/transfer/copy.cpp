@@ -61,15 +61,7 @@ bool FillJob::copyFiles() {
   }
   const size_t batchSongs = bMove ? moveBatchSongs() : 0;
   for (size_t i = 0; i < plan.size() && !targetLost; ++i) {
-    if (os::interruptSignal() != 0) {
-      reportInterrupt();
-      break;
-    }
-    if (outputGone()) {
-      printLine("The output directory ", outputDir.native(),
-                " is gone (unmounted or replaced); no further song is tried.");
-      break;
-    }
+    if (transferStopped()) break;
     printLine("Copying file ", i + 1, " / ", plan.size(), ": ",
               fileNameOf(songs[plan[i]].sourcePath.native()));
     noteOutcome(plan[i], copySong(plan[i]));
@@ -82,6 +74,17 @@ bool FillJob::copyFiles() {
   completeMoves();
   reportTargetLost();
   flushTarget();
+  return true;
+}
+
+bool FillJob::transferStopped() {
+  if (os::interruptSignal() != 0) {
+    reportInterrupt();
+    return true;
+  }
+  if (!outputGone()) return false;
+  printLine("The output directory ", outputDir.native(),
+            " is gone (unmounted or replaced); no further song is tried.");
   return true;
 }
 
