@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "convert/convert_format.h"
 #include "convert/song_facts.h"
@@ -33,6 +34,34 @@ TEST(ConvertRun, RefusesUnknownFormatsBitratesAndMoving) {
                            (move ? "bMove ist true\n" : "") + c.line)
         << c.options.back();
   }
+}
+
+// The program without its converter module beside it or installed: only a
+// run with -c needs it, and that one stops at once with a reason.
+TEST(ConvertRun, OnlyARunThatConvertsNeedsTheModule) {
+  TempDir dir;
+  makeDirs(dir / "lib");
+  makeDirs(dir / "out");
+  writeFile(dir / "lib/song.mp3", 2000);
+  writeText(dir / "alone/plinkard", readText(PLINKARD_BINARY));
+  ASSERT_EQ(chmod((dir / "alone/plinkard").c_str(), 0755), 0);
+  RunOptions options{dir.path(), "", true};
+  options.program = dir / "alone/plinkard";
+  const std::vector<std::string> args = {"-i", "lib", "-o", "out", "-s", "1"};
+
+  std::vector<std::string> converting = args;
+  converting.insert(converting.end(), {"-c", "mp3"});
+  const RunResult refused = runBinary(converting, options);
+  EXPECT_EQ(refused.status, 1) << refused.out;
+  const std::string reason = "Can't load the converter: " + dir.path() +
+                             "/alone/plinkard-convert.so: cannot open shared";
+  EXPECT_EQ(refused.out.rfind(echoLines("lib", "out") + reason, 0), 0u)
+      << refused.out;
+  EXPECT_EQ(listTree(dir / "out"), std::set<std::string>{});
+
+  const RunResult copied = runBinary(args, options);
+  EXPECT_EQ(copied.status, 0) << copied.out;
+  EXPECT_EQ(listTree(dir / "out"), std::set<std::string>{"song.mp3"});
 }
 
 // A library of a FLAC song in a folder, an MP3 song named .flac and a file

@@ -139,7 +139,8 @@ RunResult runBinary(const std::vector<std::string>& args,
     command = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
                "--clear-groups"};
   }
-  command.emplace_back(PLINKARD_BINARY);
+  command.emplace_back(options.program.empty() ? PLINKARD_BINARY
+                                               : options.program);
   command.insert(command.end(), args.begin(), args.end());
   ChildOptions child;
   child.cwd = options.cwd;

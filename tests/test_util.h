@@ -45,6 +45,7 @@ struct RunOptions {
   // them the run gets one in a temporary folder of the test program, so
   // that no test writes into the user's cache.
   std::vector<std::string> environment = {};
+  std::string program = {};  // another program file than the built one
 };
 
 struct RunResult {

@@ -1,3 +1,4 @@
+#include "convert/convert_module.h"
 #include "index/path_filters.h"
 #include "job/fill_job.h"
 #include "job/paths.h"
@@ -33,6 +34,10 @@ bool readConvertFormat(FillJob& job) {
     job.printLine(
         "-m and -c can't go together: the source would be removed after a "
         "lossy copy!");
+    return false;
+  }
+  if (const std::string unloadable = loadConverter(); !unloadable.empty()) {
+    job.printLine(unloadable);
     return false;
   }
   job.printLine("Converting songs to ", job.convertFormat.name, " at ",
