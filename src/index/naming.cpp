@@ -51,9 +51,15 @@ void FillJob::makeTargetPath(SongEntry& entry) const {
                                  convertFormat.extension)
                  : "";
     const std::string_view below = bConvert ? converted : typed;
-    entry.targetPath = joinPath(
-        left, targetVolume.fatNames ? fatPath(below)
-                                    : fittedPath(below, targetVolume.nameMax));
+    // A path whose names all fit is joined as it is, without a copy.
+    if (targetVolume.fatNames) {
+      entry.targetPath = joinPath(left, fatPath(below));
+    } else if (below.size() <= targetVolume.nameMax) {
+      entry.targetPath = joinPath(left, below);
+    } else {
+      entry.targetPath =
+          joinPath(left, fittedPath(below, targetVolume.nameMax));
+    }
   });
 }
 

@@ -67,7 +67,10 @@ os::PathKind queryPathKind(const std::string& path) {
 }
 
 std::string joinPath(std::string_view left, std::string_view right) {
-  std::string joined(left);
+  std::string joined;
+  // One allocation: the scan joins a path for every song.
+  joined.reserve(left.size() + 1 + right.size());
+  joined += left;
   if (right.empty()) return joined;
   if (right.front() != '/' && !left.empty() && left.back() != '/') {
     joined += '/';
