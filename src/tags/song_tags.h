@@ -25,6 +25,9 @@ struct SongTags {
   // Whether the file could be read as audio at all; a file that could not
   // has no tags and an unknown playing time.
   bool known = false;
+  // The codec of its audio, by FFmpeg's short name ("mp3", "aac", "alac",
+  // "flac", "vorbis", "opus"); "" for the others and when unknown.
+  std::string codec;
 };
 
 // The artist a playlist names for the song: its artist tag, else its album
