@@ -1,7 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <sstream>
+#include <thread>
 
+#include "child_process.h"
 #include "convert/convert_format.h"
 #include "convert/song_facts.h"
 #include "convert_test_songs.h"
@@ -221,4 +228,72 @@ TEST(ConvertPlan, SongInTheFormatIsPlannedWithItsOwnSize) {
   EXPECT_NE(run.out.find(summary.str()), std::string::npos)
       << summary.str() << "\nin:\n"
       << run.out;
+}
+
+// SIGINT while songs are converted: the run stops within a second, with
+// 128 + 2, leaving no temporary file and only whole songs, each listed.
+TEST(ConvertInterrupt, SignalStopsAtOnceAndLeavesOnlyWholeSongs) {
+  TempDir dir;
+  makeDirs(dir / "lib");
+  makeDirs(dir / "out");
+  const int kSongs = 8;
+  for (int i = 0; i < kSongs; ++i) {
+    makeSong(dir / ("lib/song" + std::to_string(i) + ".wav"), "sine", 15, 44100,
+             2);
+  }
+  const int logFd = open((dir / "log").c_str(), O_WRONLY | O_CREAT, 0644);
+  ChildOptions options;
+  options.cwd = dir.path();
+  options.capture = false;
+  options.outputFd = logFd;
+  options.defaultSignals = true;
+  options.environment = {"PLINKARD_NO_CACHE=1"};
+  ChildProcess child({PLINKARD_BINARY, "-i", "lib", "-o", "out", "-s", "100",
+                      "-f", "wav", "-c", "mp3", "-l", "used"},
+                     options);
+  close(logFd);
+  // Once a song has landed and others are being converted.
+  auto busy = [&] {
+    bool landed = false, pending = false;
+    for (const std::string& name : listTree(dir / "out")) {
+      landed |= name.find(".mp3") + 4 == name.size() && name[0] != '.';
+      pending |= name.rfind(".plinkard-convert.", 0) == 0;
+    }
+    return landed && pending;
+  };
+  while (!busy() && child.running()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  const auto signalled = std::chrono::steady_clock::now();
+  kill(child.pid(), SIGINT);
+  const ChildResult ended = child.wait();
+  const std::chrono::duration<double> stopping =
+      std::chrono::steady_clock::now() - signalled;
+  EXPECT_EQ(ended.status, 128 + SIGINT);
+  EXPECT_LT(stopping.count(), 1.0);
+  const std::string log = readText(dir / "log");
+  EXPECT_NE(log.find("\nInterrupted!\n"), std::string::npos) << log;
+  std::string listed;
+  const std::set<std::string> landed = listTree(dir / "out");
+  EXPECT_GT(landed.size(), 0u);
+  EXPECT_LT(landed.size(), static_cast<size_t>(kSongs)) << log;
+  for (const std::string& name : landed) {
+    ASSERT_EQ(name.find(".mp3") + 4, name.size()) << name;
+    SongFacts facts;
+    EXPECT_EQ(readSongFacts(dir / ("out/" + name), ConvertFormat(), facts), "")
+        << name;
+    EXPECT_NEAR(static_cast<double>(facts.durationMs), 15000, 150) << name;
+    const std::string source = name.substr(0, name.size() - 4) + ".wav";
+    listed += std::to_string(fileSize(dir / ("lib/" + source)) >> 10) + "\"" +
+              source + "\n";
+  }
+  // The list is in plan order, which is random: compare sorted lines.
+  std::vector<std::string> lines;
+  std::istringstream text(readText(dir / "used"));
+  for (std::string line; std::getline(text, line);)
+    lines.push_back(line + "\n");
+  std::sort(lines.begin(), lines.end());
+  std::string sorted;
+  for (const std::string& line : lines) sorted += line;
+  EXPECT_EQ(sorted, listed);
 }
