@@ -28,6 +28,7 @@
 
 #include "os/read_file.h"
 #include "tags/song_tags.h"
+#include "tags/taglib_quiet.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ class SilentListener : public TagLib::DebugListener {
   void printMessage(const TagLib::String&) override {}
 };
 
+}  // namespace
+
 void silenceTagLib() {
   static SilentListener listener;
   static const bool silenced = [] {
@@ -46,6 +49,8 @@ void silenceTagLib() {
   }();
   (void)silenced;
 }
+
+namespace {
 
 // A read-only view of a file for TagLib that serves at most `limit` bytes
 // in all, however the reader seeks: reads past that end as the file's end.
