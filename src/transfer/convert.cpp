@@ -38,10 +38,7 @@ void FillJob::estimateConvertedSizes() {
     shape.durationMs = static_cast<uint64_t>(songTags[i].playingMs);
     shape.tagCount = 8;
     shape.tagBytes = songTags[i].tagBytes;
-    const uint64_t estimate = estimateConvertedBytes(convertFormat, shape);
-    // The estimate was found within 2.1 % of the real size, but for
-    // Vorbis of near silence, which comes out smaller.
-    convertedBytes[i] = estimate + estimate / 32 + 4096;
+    convertedBytes[i] = plannedConvertedBytes(convertFormat, shape);
   }
 }
 
