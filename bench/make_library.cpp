@@ -1,7 +1,5 @@
 #include "make_library.h"
 
-#include "child_process.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -15,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "child_process.h"
 
 namespace {
 

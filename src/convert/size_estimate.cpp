@@ -73,7 +73,6 @@ uint64_t plannedConvertedBytes(const ConvertFormat& format,
   // MP3 is written at a constant rate: its estimate was found within
   // 0.27 % below the real size. The others were found within 2.1 % below,
   // but for Vorbis of near silence, which comes out smaller.
-  return format.codec == ConvertCodec::Mp3
-             ? estimate + estimate / 256
-             : estimate + estimate / 32 + 4096;
+  return format.codec == ConvertCodec::Mp3 ? estimate + estimate / 256
+                                           : estimate + estimate / 32 + 4096;
 }

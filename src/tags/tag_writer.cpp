@@ -99,8 +99,8 @@ void DescriptorStream::moveRest(uint64_t from, uint64_t to) {
   const uint64_t count = end - from;
   std::vector<char> chunk(kMoveChunk);
   for (uint64_t done = 0; done < count && !error_;) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(
-        kMoveChunk, count - done));
+    const size_t n =
+        static_cast<size_t>(std::min<uint64_t>(kMoveChunk, count - done));
     // Growing: the last chunk first; shrinking: the first.
     const uint64_t at = to > from ? count - done - n : done;
     if (readAt(from + at, chunk.data(), n) != n) break;
@@ -119,8 +119,8 @@ void addTo(TagLib::MP4::Tag& tag,
   for (const auto& [name, value] : tags) {
     const TagLib::String key(name, TagLib::String::UTF8);
     if (properties.contains(key)) continue;
-    added.replace(key, TagLib::StringList(TagLib::String(value,
-                                                         TagLib::String::UTF8)));
+    added.replace(
+        key, TagLib::StringList(TagLib::String(value, TagLib::String::UTF8)));
   }
   const TagLib::PropertyMap refused = tag.setProperties(added);
   for (const auto& [key, values] : refused) {
