@@ -228,9 +228,10 @@ class FillJob {
   RecordedSong recordedTags(uint32_t position) const;
   // With -c, after the tags of every song are read: the size each song to
   // convert is planned with, estimated from its playing time and tags with
-  // a margin for the estimate's error (convertedBytes); songs whose name
-  // says they are in the format already, or whose playing time is not
-  // known, are planned with their own size.
+  // a margin for the estimate's error (convertedBytes); songs whose codec,
+  // as the tags unit found it, is the format's already, or whose playing
+  // time is not known, are planned with their own size. With -c every
+  // size is planned in whole KiB up, so the plan holds the real bytes.
   void estimateConvertedSizes();
   // What the song at `position` is planned to take: its estimated size
   // once converted, else its size; in bytes and in whole KiB.
@@ -341,10 +342,7 @@ class FillJob {
   // of each folder that pruning listed, by its path below the output folder
   // ("" for the output folder itself).
   std::unordered_map<std::string, FolderEntries> listedFolderEntries;
-  // -c: what was typed, and the format validation read from it. The plan
-  // still counts each song's source size: the converted size
-  // (estimateConvertedBytes in convert/size_estimate.h) needs each song's
-  // playing time, which the tags unit reads.
+  // -c: what was typed, and the format validation read from it.
   std::string convertText;
   ConvertFormat convertFormat;
   // By position: the estimated size once converted, 0 for a song planned
