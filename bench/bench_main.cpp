@@ -376,6 +376,10 @@ int main(int argc, char** argv) {
   const std::function<bool()> usedList = [&] {
     return makeUsedList(used, 100000);
   };
+  const std::string flacLib = d + "/flac-40", convertOut = d + "/convert-out";
+  const std::function<bool()> flacSongs = [&] {
+    return makeFlacLibrary(flacLib, 40, 30);
+  };
   const std::function<bool()> player20k = [&] {
     return makePlayer(player, 20000, 20);
   };
@@ -398,6 +402,18 @@ int main(int argc, char** argv) {
   wholeAlbums.emplace_back("-n");
   Command singleSongs = wholeAlbums;
   wholeAlbums.emplace_back("-a");
+  // Every FLAC song to MP3 at 192 kbit/s; the reference runs the ffmpeg
+  // command once per song, one after another, with the same encoder.
+  Command convert = plinkardRun(s, flacLib, convertOut, "100000");
+  for (const char* arg : {"-f", "flac", "-c", "mp3:192"}) {
+    convert.emplace_back(arg);
+  }
+  Command ffmpegEach = {
+      "sh", "-c",
+      "for f in \"$0\"/*.flac; do n=${f##*/}; ffmpeg -v error -nostdin -i "
+      "\"$f\" -c:a libmp3lame -b:a 192k \"$1/${n%.flac}.mp3\" || exit 1; "
+      "done",
+      flacLib, convertOut};
   Command move = plinkardRun(s, moveFrom, moveOut, "1024");
   move.emplace_back("-m");
   const auto prepareMove = [&] {
@@ -430,6 +446,9 @@ int main(int argc, char** argv) {
       needing(compare("move 1000 MiB (mv, sync)", move, moveAndSync, 1.05,
                       prepareMove),
               {copySongs}),
+      needing(compare("convert 40 FLAC to MP3 (ffmpeg)", convert, ffmpegEach,
+                      0.6, [&] { emptyFolder(convertOut); }),
+              {flacSongs}),
       needing(compare("albums, 1,000,000 in 80,000 (-a)", wholeAlbums,
                       singleSongs, 1.1),
               {albums80k}),
@@ -487,6 +506,15 @@ int main(int argc, char** argv) {
     if (c.name.find(s.only) == std::string::npos) continue;
     if (!makeData(c) || !measure(c, s.runs)) return 1;
     printComparison(c);
+  }
+
+  for (const Comparison& c : comparisons) {
+    if (c.name.rfind("convert", 0) != 0 || c.plinkardSamples.seconds.empty()) {
+      continue;
+    }
+    const double peakMiB = median(c.plinkardSamples.maxRssKiB) / 1024;
+    std::printf("peak memory converting: %.0f MiB  <= 200  %s\n", peakMiB,
+                verdict(peakMiB <= 200));
   }
 
   removeTree(moveFrom);

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+#include "child_process.h"
+
 namespace {
 
 constexpr uint64_t kMiB = 1 << 20;
@@ -220,6 +222,34 @@ bool makeCopyLibrary(const std::string& dir, uint32_t files, uint64_t bytes) {
         done += n;
       }
       close(out);
+    }
+    return true;
+  });
+}
+
+bool makeFlacLibrary(const std::string& dir, uint32_t songs, double seconds) {
+  const std::string marker = "flac " + std::to_string(songs) + " seconds " +
+                             std::to_string(seconds) + " layout 1\n";
+  const std::string temporary = dir + ".partial";
+  return makeOnce(dir, marker, [&](int) {
+    for (uint32_t i = 0; i < songs; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/song-%03u.flac", i);
+      // Tones that move and a little noise, different in each channel and
+      // in each song: closer to music than a steady tone.
+      const std::string tone = std::to_string(200 + 7 * i);
+      const std::string source =
+          "aevalsrc=0.2*sin(2*PI*(" + tone +
+          "+20*sin(t))*t)+0.05*(random(0)-0.5)|0.2*sin(2*PI*" + tone +
+          "*1.5*t)+0.05*(random(1)-0.5):s=44100:d=" + std::to_string(seconds);
+      ChildOptions options;
+      options.capture = false;
+      const ChildResult made = runChild(
+          {"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i", source,
+           "-metadata", "title=Song " + std::to_string(i), "-metadata",
+           "artist=Bench", "-c:a", "flac", temporary + name},
+          options);
+      if (made.status != 0) return fail("ffmpeg", temporary + name);
     }
     return true;
   });

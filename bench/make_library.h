@@ -36,6 +36,11 @@ bool makeUsedList(const std::string& path, uint32_t lines);
 // taken and most are not.
 bool makePlayer(const std::string& dir, uint32_t files, uint64_t seed);
 
+// `songs` FLAC songs song-NNN.flac of `seconds` each (stereo, 44.1 kHz,
+// tones that move with a little noise, and tags), made with the ffmpeg
+// command, for the conversion comparison.
+bool makeFlacLibrary(const std::string& dir, uint32_t songs, double seconds);
+
 // Copies every file of the folder `from` into the folder `to`, which is
 // made anew (not timed: it sets up a move).
 bool copyFolder(const std::string& from, const std::string& to);

@@ -11,7 +11,7 @@ namespace {
 CachedSong songOf(const std::string& title, uint64_t size) {
   return CachedSong{size, 1700000000123456789,
                     SongTags{title, "\xc3\x84rtist", "Band", "Album", 2, 11,
-                             1999, "Rock", 212345, 4096, true}};
+                             1999, "Rock", 212345, 4096, true, "flac"}};
 }
 
 // Every field of `song`, for one comparison.
@@ -21,7 +21,7 @@ std::string fieldsOf(const CachedSong& song) {
   text << song.size << "|" << song.modifiedNs << "|" << t.title << "|"
        << t.artist << "|" << t.albumArtist << "|" << t.album << "|" << t.disc
        << "|" << t.track << "|" << t.year << "|" << t.genre << "|"
-       << t.playingMs << "|" << t.tagBytes << "|" << t.known;
+       << t.playingMs << "|" << t.tagBytes << "|" << t.known << "|" << t.codec;
   return text.str();
 }
 

@@ -10,7 +10,12 @@
 TEST(Tags, ReadsTagsAndPlayingTimeOfEachFormat) {
   TempDir dir;
   const AudioSpec wanted{"Tïtle", "Artist", "Album Artist", "Album", 7, 2, 1.5};
-  for (const char* extension : {".mp3", ".flac", ".ogg", ".opus", ".m4a"}) {
+  const std::pair<const char*, const char*> formats[] = {{".mp3", "mp3"},
+                                                         {".flac", "flac"},
+                                                         {".ogg", "vorbis"},
+                                                         {".opus", "opus"},
+                                                         {".m4a", "aac"}};
+  for (const auto& [extension, codec] : formats) {
     const std::string path = dir / (std::string("song") + extension);
     makeAudio(path, wanted);
     const SongTags tags = readTagsOfFile(path);
@@ -22,6 +27,15 @@ TEST(Tags, ReadsTagsAndPlayingTimeOfEachFormat) {
     EXPECT_EQ(tags.track, wanted.track) << extension;
     EXPECT_EQ(tags.disc, wanted.disc) << extension;
     EXPECT_NEAR(static_cast<double>(tags.playingMs), 1500, 200) << extension;
+    EXPECT_EQ(tags.codec, codec) << extension;
+  }
+  // The codec is the audio's, whatever the name says.
+  const std::pair<const char*, const char*> renamed[] = {
+      {"song.mp3", "mp3-named.flac"}, {"song.flac", "flac-named.mp3"}};
+  for (const auto& [from, to] : renamed) {
+    writeText(dir / to, readText(dir / from));
+    EXPECT_EQ(readTagsOfFile(dir / to).codec, readTagsOfFile(dir / from).codec)
+        << to;
   }
 }
 

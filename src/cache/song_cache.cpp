@@ -11,14 +11,14 @@
 namespace {
 
 // The format of the table; a cache of another version is built anew.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS songs ("
     " path BLOB PRIMARY KEY, size INTEGER, modified INTEGER,"
     " known INTEGER, title TEXT, artist TEXT, album_artist TEXT,"
     " album TEXT, disc INTEGER, track INTEGER, year INTEGER, genre TEXT,"
-    " playing_ms INTEGER, tag_bytes INTEGER) WITHOUT ROWID";
+    " playing_ms INTEGER, tag_bytes INTEGER, codec TEXT) WITHOUT ROWID";
 
 bool damaged(int code) {
   code &= 0xff;
@@ -73,6 +73,7 @@ void bindSong(sqlite3_stmt* insert, const std::string& path,
   bindText(insert, 12, tags.genre);
   sqlite3_bind_int64(insert, 13, tags.playingMs);
   sqlite3_bind_int64(insert, 14, static_cast<sqlite3_int64>(tags.tagBytes));
+  bindText(insert, 15, tags.codec);
 }
 
 CachedSong songAt(sqlite3_stmt* row) {
@@ -91,6 +92,7 @@ CachedSong songAt(sqlite3_stmt* row) {
   tags.genre = textAt(row, 11);
   tags.playingMs = sqlite3_column_int64(row, 12);
   tags.tagBytes = static_cast<uint64_t>(sqlite3_column_int64(row, 13));
+  tags.codec = textAt(row, 14);
   return song;
 }
 
@@ -205,7 +207,7 @@ bool SongCache::update(
   {
     Statement insert(db_,
                      "INSERT OR REPLACE INTO songs VALUES"
-                     " (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     " (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     Statement remove(db_, "DELETE FROM songs WHERE path = ?");
     written = insert.valid() && remove.valid();
     for (size_t i = 0; written && i < songs.size(); ++i) {

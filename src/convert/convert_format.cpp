@@ -9,13 +9,14 @@ struct FormatRow {
   unsigned minKbps;
   unsigned maxKbps;
   const char* extension;
+  const char* codecName;
 };
 
 const FormatRow kFormats[] = {
-    {"mp3", ConvertCodec::Mp3, 192, 32, 320, ".mp3"},
-    {"m4a", ConvertCodec::Aac, 192, 32, 512, ".m4a"},
-    {"opus", ConvertCodec::Opus, 128, 6, 510, ".opus"},
-    {"ogg", ConvertCodec::Vorbis, 160, 45, 500, ".ogg"},
+    {"mp3", ConvertCodec::Mp3, 192, 32, 320, ".mp3", "mp3"},
+    {"m4a", ConvertCodec::Aac, 192, 32, 512, ".m4a", "aac"},
+    {"opus", ConvertCodec::Opus, 128, 6, 510, ".opus", "opus"},
+    {"ogg", ConvertCodec::Vorbis, 160, 45, 500, ".ogg", "vorbis"},
 };
 
 // A bitrate of decimal digits only, at most 4 of them.
@@ -45,7 +46,8 @@ bool parseConvertFormat(const std::string& text, ConvertFormat& format,
               std::to_string(row.maxKbps) + " kbit/s!";
       return false;
     }
-    format = ConvertFormat{row.codec, kbps, row.name, row.extension};
+    format =
+        ConvertFormat{row.codec, kbps, row.name, row.extension, row.codecName};
     return true;
   }
   error = "Unknown format '" + name + "'; give mp3, m4a, opus or ogg!";

@@ -12,6 +12,9 @@ struct ConvertFormat {
   unsigned kbps = 192;
   std::string name = "mp3";        // as typed after -c
   std::string extension = ".mp3";  // with its dot
+  // The codec's short name as FFmpeg and the tags unit give it ("mp3",
+  // "aac", "opus", "vorbis"): a song whose audio is in it is copied.
+  std::string codecName = "mp3";
 };
 
 // Reads "FORMAT" or "FORMAT:KBPS": FORMAT is mp3 (default 192 kbit/s,

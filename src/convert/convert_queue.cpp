@@ -33,7 +33,8 @@ size_t ConvertQueue::pending() {
   return count;
 }
 
-ConvertResult ConvertQueue::next() {
+ConvertResult ConvertQueue::next(
+    const std::function<bool(const ConvertResult&)>& keep) {
   mutex_.lock();
   if (songs_.empty()) {
     mutex_.unlock();
@@ -57,6 +58,11 @@ ConvertResult ConvertQueue::next() {
   if (begun_ < handed_) begun_ = handed_;
   mutex_.unlock();
   work_.signalAll();  // the window moved on
+  if (taken.result.status == ConvertStatus::Converted && keep &&
+      !keep(taken.result)) {
+    taken.file.discard();
+    taken.result.status = ConvertStatus::HeldBack;
+  }
   placeConverted(taken.file, taken.result);
   return std::move(taken.result);
 }

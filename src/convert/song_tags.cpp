@@ -52,7 +52,40 @@ void carryGains(const AVFormatContext& input, const AVStream& audio,
   }
 }
 
+// TagLib's property name for a tag FFmpeg calls `key`.
+std::string propertyName(const std::string& key) {
+  static const char* const kNames[][2] = {{"title", "TITLE"},
+                                          {"artist", "ARTIST"},
+                                          {"album_artist", "ALBUMARTIST"},
+                                          {"album", "ALBUM"},
+                                          {"track", "TRACKNUMBER"},
+                                          {"disc", "DISCNUMBER"},
+                                          {"date", "DATE"},
+                                          {"genre", "GENRE"}};
+  for (const auto& name : kNames) {
+    if (key == name[0]) return name[1];
+  }
+  std::string upper = key;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> carriedProperties(
+    const AVFormatContext& input, const AVStream& audio) {
+  AVDictionary* tags = nullptr;
+  carryTags(input, audio, ConvertCodec::Aac, &tags);
+  std::vector<std::pair<std::string, std::string>> properties;
+  const AVDictionaryEntry* entry = nullptr;
+  while ((entry = av_dict_get(tags, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+    properties.emplace_back(propertyName(entry->key), entry->value);
+  }
+  av_dict_free(&tags);
+  return properties;
+}
 
 bool r128FromReplayGain(const char* text, int& gain) {
   char* end = nullptr;

@@ -25,6 +25,7 @@
 #include "tags/song_tags.h"
 
 class ConvertQueue;
+struct ConvertResult;
 struct RegexTest;
 struct RegexTests;
 
@@ -227,9 +228,10 @@ class FillJob {
   RecordedSong recordedTags(uint32_t position) const;
   // With -c, after the tags of every song are read: the size each song to
   // convert is planned with, estimated from its playing time and tags with
-  // a margin for the estimate's error (convertedBytes); songs whose name
-  // says they are in the format already, or whose playing time is not
-  // known, are planned with their own size.
+  // a margin for the estimate's error (convertedBytes); songs whose codec,
+  // as the tags unit found it, is the format's already, or whose playing
+  // time is not known, are planned with their own size. With -c every
+  // size is planned in whole KiB up, so the plan holds the real bytes.
   void estimateConvertedSizes();
   // What the song at `position` is planned to take: its estimated size
   // once converted, else its size; in bytes and in whole KiB.
@@ -261,6 +263,7 @@ class FillJob {
     Transferred,            // copied (and, with bMove, source removed)
     TransferredSourceKept,  // copied, but the source could not be removed
     Unflushed,              // bMove: copied, its flush and removal to come
+    HeldBack,               // -c: not written, as it would break the fill size
   };
   // Copies (bMove: moves) every planned song in plan order, printing the
   // bMove line and a progress line per song, and a "could not be copied!"
@@ -277,7 +280,11 @@ class FillJob {
   // i / n: name"; a song in the format already is copied as usual) or a
   // line naming the library's reason it could not be converted. Converted
   // songs are written under temporary names and put in place whole; the
-  // temporary files an ended run left in a target folder go first.
+  // temporary files an ended run left in a target folder go first. A song
+  // that comes out larger than the room left (-s N: the fill size less the
+  // bytes landed so far; -s all: the volume's free space) is not written,
+  // with a line ("File '<source>' not written: ..."), is counted in
+  // heldBack and is no failure; the following songs are still tried.
   bool convertFiles();
   // Copies the song at `position` without overwriting, creating its
   // target's missing folders; prints why it did not (the folder, an
@@ -335,10 +342,7 @@ class FillJob {
   // of each folder that pruning listed, by its path below the output folder
   // ("" for the output folder itself).
   std::unordered_map<std::string, FolderEntries> listedFolderEntries;
-  // -c: what was typed, and the format validation read from it. The plan
-  // still counts each song's source size: the converted size
-  // (estimateConvertedBytes in convert/size_estimate.h) needs each song's
-  // playing time, which the tags unit reads.
+  // -c: what was typed, and the format validation read from it.
   std::string convertText;
   ConvertFormat convertFormat;
   // By position: the estimated size once converted, 0 for a song planned
@@ -362,6 +366,9 @@ class FillJob {
   // Positions in `songs` of the planned songs whose copy is complete, in
   // plan order. Only these count as transferred.
   std::vector<uint32_t> transferred;
+  // -c: planned songs not written because they came out larger than the
+  // room left (see convertFiles); they are no failure.
+  size_t heldBack = 0;
   // Set once "Interrupted!" has been printed.
   bool interruptReported = false;
   // Set when an error that concerns the whole target volume stopped the
@@ -429,6 +436,19 @@ class FillJob {
   CopyOutcome takeConversion(ConvertQueue& queue, size_t index,
                              const FolderTrouble& folder);
   CopyOutcome recordConverted(uint32_t position, const std::string& relative);
+  // Copies a song found in the format already, unless it no longer fits.
+  CopyOutcome copyInFormat(uint32_t position);
+  // -s N: the bytes the songs of this run may still take (the fill size
+  // less what landed so far).
+  uint64_t roomLeft() const;
+  // Whether a song of `bytes` not yet on the target still fits: under -s N
+  // the room left, under -s all the volume's free space now.
+  bool songFits(uint64_t bytes) const;
+  // -s all: whether a conversion failed for want of space on the target.
+  bool outOfSpace(const ConvertResult& result) const;
+  // The line of a song held back, of `bytes` (converted or not).
+  void reportHeldBack(const std::string& source, uint64_t bytes,
+                      bool converted) const;
   // Holds in `folder` the folder of `relative` below the output folder as
   // enterTargetFolder does, recording what it made; a link on the way is
   // ELOOP with `blocked` the path up to it.
@@ -451,6 +471,8 @@ class FillJob {
   std::vector<UnflushedMove> unflushedMoves_;
   uint64_t unflushedBytes_ = 0;
   bool targetLostReported_ = false;
+  // Converting: the bytes of the songs landed so far.
+  uint64_t landedBytes_ = 0;
   // Converting: the target folders cleared of leftovers so far.
   std::set<std::string> convertFoldersCleared_;
 

@@ -30,6 +30,9 @@ std::error_code writeAt(const Descriptor& file, uint64_t offset,
 // The file's size now.
 std::error_code sizeOf(const Descriptor& file, uint64_t& size);
 
+// Makes the file `size` bytes long, cutting it or adding zeros.
+std::error_code resize(const Descriptor& file, uint64_t size);
+
 // A new file written under a temporary name in the folder of its target
 // (".<tag>.<process id>.<n>.tmp"), flushed and then given the target's name
 // without ever replacing a file there. Until then it is removed when the

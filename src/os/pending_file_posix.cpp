@@ -113,6 +113,13 @@ std::error_code sizeOf(const Descriptor& file, uint64_t& size) {
   return {};
 }
 
+std::error_code resize(const Descriptor& file, uint64_t size) {
+  while (ftruncate(file.get(), static_cast<off_t>(size)) != 0) {
+    if (errno != EINTR) return lastError();
+  }
+  return {};
+}
+
 PendingFile::PendingFile(PendingFile&& other) noexcept
     : folder_(std::move(other.folder_)),
       file_(std::move(other.file_)),

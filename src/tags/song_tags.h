@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "os/descriptor.h"
 #include "os/file_status.h"
 
 // What a song's file says about the music in it. Texts are UTF-8, empty
@@ -25,6 +26,9 @@ struct SongTags {
   // Whether the file could be read as audio at all; a file that could not
   // has no tags and an unknown playing time.
   bool known = false;
+  // The codec of its audio, by FFmpeg's short name ("mp3", "aac", "alac",
+  // "flac", "vorbis", "opus"); "" for the others and when unknown.
+  std::string codec;
 };
 
 // The artist a playlist names for the song: its artist tag, else its album
@@ -69,5 +73,14 @@ std::vector<SongRead> readSongs(
     const std::vector<std::string>& paths,
     const std::function<bool(size_t, const os::FileStatus&, SongTags&)>& cached,
     size_t threads);
+
+// Adds to the MP4 file open for reading and writing on `file` each of
+// `tags` (by TagLib's property names: "TITLE", "REPLAYGAIN_TRACK_GAIN")
+// that it lacks, changing the file in place; names TagLib has no atom for
+// go into iTunes' free-form atoms. Returns "" or what failed, in the
+// system's words where it was the system.
+std::string addMissingMp4Tags(
+    const os::Descriptor& file,
+    const std::vector<std::pair<std::string, std::string>>& tags);
 
 #endif  // PLINKARD_TAGS_SONG_TAGS_H_

@@ -10,12 +10,16 @@
 #include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
+#include <taglib/mp4properties.h>
 #include <taglib/mp4tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/mpegproperties.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/opusfile.h>
 #include <taglib/tag.h>
-#include <taglib/tdebuglistener.h>
 #include <taglib/tiostream.h>
 #include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
@@ -23,24 +27,9 @@
 
 #include "os/read_file.h"
 #include "tags/song_tags.h"
+#include "tags/taglib_quiet.h"
 
 namespace {
-
-// Keeps TagLib from writing its complaints about malformed files to
-// standard error: such a file only has no tags.
-class SilentListener : public TagLib::DebugListener {
- public:
-  void printMessage(const TagLib::String&) override {}
-};
-
-void silenceTagLib() {
-  static SilentListener listener;
-  static const bool silenced = [] {
-    TagLib::setDebugListener(&listener);
-    return true;
-  }();
-  (void)silenced;
-}
 
 // A read-only view of a file for TagLib that serves at most `limit` bytes
 // in all, however the reader seeks: reads past that end as the file's end.
@@ -75,6 +64,7 @@ class LimitedStream : public TagLib::IOStream {
   void removeBlock(unsigned long, unsigned long) override {}
   void truncate(long) override {}
   bool readOnly() const override { return true; }
+  uint64_t budgetLeft() const { return budget_; }
   bool isOpen() const override { return true; }
 
   void seek(long offset, Position from) override {
@@ -157,6 +147,32 @@ uint64_t tagBytesOf(TagLib::File* file) {
   return 0;
 }
 
+// The codec of the file's audio, as the type TagLib found it to be tells
+// (by its content when the name's extension misleads).
+std::string codecOf(TagLib::File* file) {
+  if (auto* mpeg = dynamic_cast<TagLib::MPEG::File*>(file)) {
+    const int layer = mpeg->audioProperties()->layer();
+    return layer == 3 ? "mp3" : layer == 2 ? "mp2" : "mp1";
+  }
+  if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
+    switch (mp4->audioProperties()->codec()) {
+      case TagLib::MP4::Properties::AAC:
+        return "aac";
+      case TagLib::MP4::Properties::ALAC:
+        return "alac";
+      default:
+        return "";
+    }
+  }
+  if (dynamic_cast<TagLib::Ogg::Vorbis::File*>(file)) return "vorbis";
+  if (dynamic_cast<TagLib::Ogg::Opus::File*>(file)) return "opus";
+  if (dynamic_cast<TagLib::FLAC::File*>(file) ||
+      dynamic_cast<TagLib::Ogg::FLAC::File*>(file)) {
+    return "flac";
+  }
+  return "";
+}
+
 void readFrom(TagLib::File* file, SongTags& tags) {
   if (const TagLib::Tag* tag = file->tag()) {
     tags.title = text(tag->title());
@@ -176,6 +192,31 @@ void readFrom(TagLib::File* file, SongTags& tags) {
     if (ms > 0) tags.playingMs = ms;
   }
   tags.tagBytes = tagBytesOf(file);
+  tags.codec = codecOf(file);
+}
+
+}  // namespace
+
+namespace {
+
+// Reads `stream` as audio into `tags`; false when it holds none.
+bool readStream(LimitedStream& stream, SongTags& tags) {
+  try {
+    const TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
+    TagLib::File* file = ref.file();
+    // A file without a sample rate held no audio frame that the reader
+    // found: whatever tags it has belong to no song.
+    if (file == nullptr || !file->isValid() ||
+        file->audioProperties() == nullptr ||
+        file->audioProperties()->sampleRate() <= 0) {
+      return false;
+    }
+    readFrom(file, tags);
+    tags.known = true;
+  } catch (const std::exception&) {
+    tags = SongTags();
+  }
+  return tags.known;
 }
 
 }  // namespace
@@ -185,22 +226,18 @@ SongTags readTags(const std::string& name, uint64_t size,
                   uint64_t limit) {
   silenceTagLib();
   SongTags tags;
-  try {
-    LimitedStream stream(name, size, read, limit);
-    const TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
-    TagLib::File* file = ref.file();
-    // A file without a sample rate held no audio frame that the reader
-    // found: whatever tags it has belong to no song.
-    if (file == nullptr || !file->isValid() ||
-        file->audioProperties() == nullptr ||
-        file->audioProperties()->sampleRate() <= 0) {
-      return tags;
-    }
-    readFrom(file, tags);
-    tags.known = true;
-  } catch (const std::exception&) {
-    tags = SongTags();
+  LimitedStream byName(name, size, read, limit);
+  if (readStream(byName, tags)) return tags;
+  // A name that misleads (FLAC data named .mp3): the type by content alone,
+  // within what is left of the limit.
+  const size_t slash = name.rfind('/');
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+    return tags;
   }
+  LimitedStream byContent("", size, read, byName.budgetLeft());
+  tags = SongTags();
+  readStream(byContent, tags);
   return tags;
 }
 

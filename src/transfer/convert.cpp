@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <cerrno>
+
 #include "convert/convert_queue.h"
 #include "convert/converter.h"
 #include "convert/size_estimate.h"
@@ -13,14 +16,6 @@ namespace {
 // busy and as many waiting. Their folders are made then.
 size_t songsAhead(size_t threads) { return 2 * threads + 1; }
 
-std::string lowerCase(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
-  }
-  return lower;
-}
-
 std::string folderPart(const std::string& relative) {
   const size_t slash = relative.rfind('/');
   if (slash == std::string::npos) return "";
@@ -32,23 +27,18 @@ std::string folderPart(const std::string& relative) {
 void FillJob::estimateConvertedSizes() {
   if (!bConvert) return;
   convertedBytes.assign(songs.size(), 0);
-  for (uint32_t i = 0; i < songs.size(); ++i) {
-    const std::string_view name = fileNameOf(songs[i].sourcePath.native());
-    const bool sameName =
-        name.size() >= convertFormat.extension.size() &&
-        lowerCase(name.substr(name.size() - convertFormat.extension.size())) ==
-            convertFormat.extension;
-    if (sameName || i >= songTags.size() || songTags[i].playingMs <= 0) {
+  for (uint32_t i = 0; i < songs.size() && i < songTags.size(); ++i) {
+    // By the codec the tags unit found, as the conversion decides by the
+    // codec FFmpeg finds: an MP3 named .flac is copied.
+    if (songTags[i].codec == convertFormat.codecName ||
+        songTags[i].playingMs <= 0) {
       continue;
     }
     SongShape shape;
     shape.durationMs = static_cast<uint64_t>(songTags[i].playingMs);
     shape.tagCount = 8;
     shape.tagBytes = songTags[i].tagBytes;
-    const uint64_t estimate = estimateConvertedBytes(convertFormat, shape);
-    // The estimate was found within 2.1 % of the real size, but for
-    // Vorbis of near silence, which comes out smaller.
-    convertedBytes[i] = estimate + estimate / 32 + 4096;
+    convertedBytes[i] = plannedConvertedBytes(convertFormat, shape);
   }
 }
 
@@ -59,10 +49,11 @@ uint64_t FillJob::targetBytes(uint32_t position) const {
 }
 
 uint32_t FillJob::targetKiB(uint32_t position) const {
-  return position < convertedBytes.size() && convertedBytes[position] != 0
-             ? static_cast<uint32_t>(std::min<uint64_t>(
-                   convertedBytes[position] >> 10, UINT32_MAX))
-             : songs[position].sizeKiB;
+  if (!bConvert) return songs[position].sizeKiB;
+  // Whole KiB up, so that a plan within the fill size holds the songs'
+  // real bytes, which the transfer holds them to.
+  return static_cast<uint32_t>(
+      std::min<uint64_t>((targetBytes(position) + 1023) >> 10, UINT32_MAX));
 }
 
 bool FillJob::convertFiles() {
@@ -79,7 +70,11 @@ bool FillJob::convertFiles() {
     }
     if (transferStopped()) break;
     const CopyOutcome outcome = takeConversion(queue, i, folderErrors[i]);
-    if (outcome != CopyOutcome::Failed) transferred.push_back(plan[i]);
+    if (outcome == CopyOutcome::HeldBack) {
+      ++heldBack;
+    } else if (outcome != CopyOutcome::Failed) {
+      transferred.push_back(plan[i]);
+    }
     reportTargetLost();
   }
   queue.stop();
@@ -107,8 +102,10 @@ FillJob::CopyOutcome FillJob::takeConversion(ConvertQueue& queue, size_t index,
   const uint32_t position = plan[index];
   const SongEntry& entry = songs[position];
   const std::string& source = entry.sourcePath.native();
-  const std::string& target = entry.targetPath.native();
-  const ConvertResult result = queue.next();
+  // Under -s all a converted song is on the target already, only unnamed.
+  const ConvertResult result = queue.next([this](const ConvertResult& song) {
+    return bFillAll || song.bytes <= roomLeft();
+  });
   if (result.status == ConvertStatus::Interrupted) {
     reportInterrupt();
     return CopyOutcome::Failed;
@@ -116,23 +113,73 @@ FillJob::CopyOutcome FillJob::takeConversion(ConvertQueue& queue, size_t index,
   const bool copy = result.status == ConvertStatus::InFormat;
   printLine(copy ? "Copying file " : "Converting file ", index + 1, " / ",
             plan.size(), ": ", fileNameOf(source));
-  if (copy) {
-    const CopyOutcome outcome = copySong(position);
-    if (outcome == CopyOutcome::Failed) {
-      printLine("File '", source, " could not be copied!");
-    }
-    return outcome;
-  }
+  if (copy) return copyInFormat(position);
   if (folder.error) {
-    reportFolderError(target, folder.error, folder.blocked);
+    reportFolderError(entry.targetPath.native(), folder.error, folder.blocked);
     return CopyOutcome::Failed;
+  }
+  if (result.status == ConvertStatus::HeldBack || outOfSpace(result)) {
+    reportHeldBack(source, result.bytes, true);
+    return CopyOutcome::HeldBack;
   }
   if (result.status == ConvertStatus::Failed) {
     printLine("File '", source, "' could not be converted: ", result.error);
     if (result.targetSide) noteTargetError(result.systemError);
     return CopyOutcome::Failed;
   }
-  return recordConverted(position, relativeTarget(entry));
+  const CopyOutcome outcome = recordConverted(position, relativeTarget(entry));
+  if (outcome == CopyOutcome::Transferred) landedBytes_ += result.bytes;
+  return outcome;
+}
+
+FillJob::CopyOutcome FillJob::copyInFormat(uint32_t position) {
+  const std::string& source = songs[position].sourcePath.native();
+  const uint64_t bytes = songs[position].sizeBytes;
+  if (!songFits(bytes)) {
+    reportHeldBack(source, bytes, false);
+    return CopyOutcome::HeldBack;
+  }
+  const CopyOutcome outcome = copySong(position);
+  if (outcome == CopyOutcome::Failed) {
+    printLine("File '", source, " could not be copied!");
+  } else {
+    landedBytes_ += bytes;
+  }
+  return outcome;
+}
+
+uint64_t FillJob::roomLeft() const {
+  const uint64_t limit =
+      fillSize > UINT64_MAX / 1024 ? UINT64_MAX : fillSize * 1024;
+  return limit > landedBytes_ ? limit - landedBytes_ : 0;
+}
+
+bool FillJob::songFits(uint64_t bytes) const {
+  if (!bFillAll) return bytes <= roomLeft();
+  os::VolumeInfo volume;
+  // A volume that cannot be asked leaves it to the copy to tell.
+  if (outputFolder.volume(volume)) return true;
+  const uint64_t unit = std::max<uint64_t>(volume.allocationUnit, 1);
+  return (bytes + unit - 1) / unit * unit <= volume.availableBytes;
+}
+
+bool FillJob::outOfSpace(const ConvertResult& result) const {
+  const int error = result.systemError.value();
+  return bFillAll && result.status == ConvertStatus::Failed &&
+         result.targetSide && (error == ENOSPC || error == EDQUOT);
+}
+
+void FillJob::reportHeldBack(const std::string& source, uint64_t bytes,
+                             bool converted) const {
+  if (bFillAll) {
+    printLine("File '", source,
+              "' not written: no space left for it on the target");
+    return;
+  }
+  printLine("File '", source,
+            "' not written: ", converted ? "converted it" : "it", " takes ",
+            bytes, " bytes, more than the ", roomLeft(),
+            " bytes left of the fill size");
 }
 
 // A converted song that cannot be recorded does not stay: the record must

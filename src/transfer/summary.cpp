@@ -36,5 +36,5 @@ void FillJob::printSummary() const {
 
 int FillJob::runStatus() const {
   if (record.failures > 0 || bUsedListFailed) return 2;
-  return !bDryRun && transferred.size() < plan.size() ? 2 : 0;
+  return !bDryRun && transferred.size() + heldBack < plan.size() ? 2 : 0;
 }

@@ -1,0 +1,58 @@
+#!/bin/sh
+# -c mp3:64 -s all from a FLAC library of short songs that would overfill
+# the card: no song may fail for lack of space, the card must end at least
+# 98 % full, no temporary file may stay, and every converted song must be
+# whole: it decodes to its source's playing time.
+# fat-kinds: fat32-512
+# fat-mib: 4
+. "$FAT_LIB"
+
+# 30 songs of 2 to 40 s (about 630 s; the card holds about 490 s at 64
+# kbit/s), each named with its playing time in ms, made by one ffmpeg for
+# each 15 of them. A small card: the guest may be emulated.
+awk -v dir="$FAT_LIBRARY" 'BEGIN {
+  srand(20261210)
+  for (i = 1; i <= 30; i++) {
+    ms = 2000 + int(rand() * 38000)
+    printf "%s-t %.3f %s/s-%03d-%05d.flac", (i % 15 == 1 ? "\n" : " "), ms / 1000, dir, i, ms
+  }
+  print ""
+}' | while read -r outputs; do
+  [ -n "$outputs" ] || continue
+  # shellcheck disable=SC2086
+  ffmpeg -v error -nostdin -f lavfi -i "sine=frequency=440:duration=40" \
+    $outputs || exit 1
+done || fail "cannot make the songs"
+
+before=$(free_bytes "$FAT_TARGET")
+"$PLINKARD" -i "$FAT_LIBRARY" -o "$FAT_TARGET" -s all -f flac -c mp3:64 \
+  > convert.out 2>&1 || fail "the fill exited with $?: $(tail -n 1 convert.out)"
+remount_target
+after=$(free_bytes "$FAT_TARGET")
+! grep -q "No space left" convert.out \
+  || fail "$(grep -c 'No space left' convert.out) songs failed for space"
+! grep -q "could not be converted" convert.out \
+  || fail "$(grep 'could not be converted' convert.out | head -n 1)"
+[ -z "$(find "$FAT_TARGET" -name '.plinkard-convert.*')" ] \
+  || fail "temporary files left: $(find "$FAT_TARGET" -name '.plinkard-convert.*' | head -n 1)"
+copied=$(sed -n 's/.* files were processed, \([0-9]*\) files werde copied\./\1/p' convert.out)
+songs=$(find "$FAT_TARGET" -name '*.mp3' -type f | wc -l)
+[ "$copied" = "$songs" ] || fail "$songs songs on the card, the summary says $copied"
+held=$(grep -c "not written" convert.out)
+
+# Each song decodes to its end, and that end is its source's playing time
+# within 0.15 s.
+for song in "$FAT_TARGET"/*.mp3; do
+  name=${song##*/}
+  ms=${name%.mp3}
+  ms=${ms##*-}
+  us=$(ffmpeg -v error -nostdin -xerror -progress pipe:1 -i "$song" -f null - \
+    | awk -F= '$1 == "out_time_us" { t = $2 } END { print t }')
+  [ -n "$us" ] || fail "$name does not decode"
+  awk -v us="$us" -v ms="$ms" 'BEGIN { d = us / 1000 - ms; exit !(d < 150 && d > -150) }' \
+    || fail "$name decodes to $us us, its source plays $ms ms"
+done
+
+used=$(awk -v b="$before" -v a="$after" 'BEGIN { printf "%.2f", (b - a) * 100 / b }')
+echo "$songs songs converted, $held held back, $used % of $before free bytes used, $after left"
+awk -v u="$used" 'BEGIN { exit !(u >= 98) }' || fail "only $used % of the free space used"
