@@ -3,8 +3,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "audio_files.h"
@@ -15,12 +18,16 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// A library of `count` copies of one tagged song of a second, in dir/lib.
-void makeLibrary(const TempDir& dir, int count) {
-  makeAudio(dir / "one.mp3", AudioSpec{"One", "Art", "", "", 1, 0, 1});
+// A library of `count` copies of one tagged song of a second, in
+// dir/`folder`.
+void makeLibrary(const TempDir& dir, int count,
+                 const std::string& folder = "lib") {
+  if (!pathExists(dir / "one.mp3")) {
+    makeAudio(dir / "one.mp3", AudioSpec{"One", "Art", "", "", 1, 0, 1});
+  }
   const std::string song = readText(dir / "one.mp3");
   for (int i = 0; i < count; ++i) {
-    writeText(dir / ("lib/s" + std::to_string(i) + ".mp3"), song);
+    writeText(dir / (folder + "/s" + std::to_string(i) + ".mp3"), song);
   }
   makeDirs(dir / "out");
 }
@@ -109,4 +116,85 @@ TEST(SongCacheRuns, TwoRunsAtOnceShareTheCache) {
       runChild(command(args), runOptions(dir, dir / "cache"));
   EXPECT_EQ(planOf(third, cacheLines), expected) << third.out;
   EXPECT_EQ(cacheLines, 0) << third.out;
+}
+
+namespace {
+
+// A file system of 64 KiB mounted on `path` while the object lives; not
+// mounted() where that is not permitted.
+class TinyFileSystem {
+ public:
+  explicit TinyFileSystem(const std::string& path) : path_(path) {
+    makeDirs(path);
+    mounted_ = mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+  }
+  ~TinyFileSystem() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+  }
+  TinyFileSystem(const TinyFileSystem&) = delete;
+  TinyFileSystem& operator=(const TinyFileSystem&) = delete;
+
+  bool mounted() const { return mounted_; }
+  // Fills what is left with one file; true when nothing is left then.
+  bool fill() const {
+    std::ofstream(path_ + "/filler") << std::string(1 << 20, '\0');
+    struct statvfs space;
+    return statvfs(path_.c_str(), &space) == 0 && space.f_bavail == 0;
+  }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+}  // namespace
+
+// A cache on a full disk: the run plans as it would without a cache, one
+// line says the cache was not written, and what it held stays.
+TEST(SongCacheRuns, FullDiskLeavesPlanAndCacheAlone) {
+  TempDir dir;
+  TinyFileSystem disk(dir / "disk");
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted";
+  makeLibrary(dir, 3, "old");
+  makeLibrary(dir, 40, "new");
+  const std::string cache = dir / "disk/plinkard/songs.sqlite";
+  const Args oldSongs = {"-i",  "old", "-o", "out", "-s",
+                         "100", "-t",  "1",  "-n"};
+  Args allSongs = oldSongs;
+  allSongs.insert(allSongs.begin(), {"-i", "new"});
+  ChildOptions alone = runOptions(dir, dir / "alone");
+  alone.environment.push_back("PLINKARD_NO_CACHE=1");
+  int cacheLines = 0;
+  const std::string expected =
+      planOf(runChild(command(allSongs), alone), cacheLines);
+  ASSERT_EQ(runChild(command(oldSongs), runOptions(dir, dir / "disk")).status,
+            0);
+  ASSERT_TRUE(disk.fill());
+
+  const ChildResult full =
+      runChild(command(allSongs), runOptions(dir, dir / "disk"));
+  EXPECT_EQ(planOf(full, cacheLines), expected) << full.out;
+  EXPECT_NE(full.out.find("Processing index...\nSong cache " + cache +
+                          " not updated: database or disk is full\n"),
+            std::string::npos)
+      << full.out;
+  EXPECT_EQ(cacheLines, 1) << full.out;
+
+  // No cache yet, and no room to make one.
+  const ChildResult none =
+      runChild(command(allSongs), runOptions(dir, dir / "disk/none"));
+  EXPECT_EQ(planOf(none, cacheLines), expected) << none.out;
+  EXPECT_NE(
+      none.out.find("Song cache " + (dir / "disk/none/plinkard/songs.sqlite") +
+                    " not used: database or disk is full\n"),
+      std::string::npos)
+      << none.out;
+  EXPECT_EQ(cacheLines, 1) << none.out;
+  // What the cache held still answers.
+  blankKeepingTimes(dir / "old");
+  const ChildResult kept =
+      runChild(command(oldSongs), runOptions(dir, dir / "disk"));
+  EXPECT_NE(kept.out.find("Playing time: 0:00:03 of 0:01:00"),
+            std::string::npos)
+      << kept.out;
 }
