@@ -32,12 +32,18 @@ void makeLibrary(const TempDir& dir, int count,
   makeDirs(dir / "out");
 }
 
-// A dry run of `args` in `dir` with the song cache below `cacheHome`,
-// started now.
+// How a run in `dir` with the song cache below `cacheHome` starts.
 ChildOptions runOptions(const TempDir& dir, const std::string& cacheHome) {
   ChildOptions options;
   options.cwd = dir.path();
   options.environment = {"XDG_CACHE_HOME=" + cacheHome};
+  return options;
+}
+
+// The same without the song cache.
+ChildOptions withoutCache(const TempDir& dir) {
+  ChildOptions options = runOptions(dir, dir / "alone");
+  options.environment.emplace_back("PLINKARD_NO_CACHE=1");
   return options;
 }
 
@@ -91,8 +97,7 @@ TEST(SongCacheRuns, TwoRunsAtOnceShareTheCache) {
   makeLibrary(dir, 3000);
   const Args args = {"-i", "lib", "-o", "out", "-s", "100", "-t", "0.5", "-n"};
   int cacheLines = 0;
-  ChildOptions alone = runOptions(dir, dir / "alone");
-  alone.environment.push_back("PLINKARD_NO_CACHE=1");
+  const ChildOptions alone = withoutCache(dir);
   const std::string expected =
       planOf(runChild(command(args), alone), cacheLines);
   ASSERT_NE(expected.find("Playing time: 0:00:2"), std::string::npos)
@@ -162,8 +167,7 @@ TEST(SongCacheRuns, FullDiskLeavesPlanAndCacheAlone) {
                          "100", "-t",  "1",  "-n"};
   Args allSongs = oldSongs;
   allSongs.insert(allSongs.begin(), {"-i", "new"});
-  ChildOptions alone = runOptions(dir, dir / "alone");
-  alone.environment.push_back("PLINKARD_NO_CACHE=1");
+  const ChildOptions alone = withoutCache(dir);
   int cacheLines = 0;
   const std::string expected =
       planOf(runChild(command(allSongs), alone), cacheLines);

@@ -101,7 +101,7 @@ class LimitedStream : public TagLib::IOStream {
 // It fetches at most kTagReadLimit bytes in blocks.
 class BlockReader {
  public:
-  static constexpr size_t kBlock = 64 * 1024;
+  static constexpr size_t kBlock = size_t{64} * 1024;
 
   explicit BlockReader(const os::ReadOnlyFile& file) : file_(file) {}
 

@@ -91,6 +91,21 @@ class CacheMatcher {
   std::vector<std::string> strangers_;
 };
 
+// The songs of `toRead` whose tags `read` says came from their files, as
+// new entries of the cache.
+std::vector<std::pair<std::string, CachedSong>> readFromFiles(
+    const std::vector<SongToRead>& toRead, const std::vector<SongRead>& read) {
+  std::vector<std::pair<std::string, CachedSong>> fresh;
+  for (size_t i = 0; i < toRead.size(); ++i) {
+    if (!read[i].readFromFile) continue;
+    fresh.emplace_back(
+        *toRead[i].path,
+        CachedSong{read[i].status.size, nanosecondsOf(read[i].status.modified),
+                   *toRead[i].tags});
+  }
+  return fresh;
+}
+
 }  // namespace
 
 bool FillJob::needsEveryTag() const {
@@ -168,20 +183,13 @@ void FillJob::readSongTags(const std::vector<uint32_t>& positions,
         return matcher.answers(i, status);
       },
       kTagThreads);
-  std::vector<std::pair<std::string, CachedSong>> fresh;
-  for (size_t i = 0; i < toRead.size(); ++i) {
-    const SongTags& tags = *toRead[i].tags;
-    if (bVerbose && !tags.known) {
-      printLine("Can't read the tags of ", *toRead[i].path);
-    }
-    if (useCache && read[i].readFromFile) {
-      fresh.emplace_back(
-          *toRead[i].path,
-          CachedSong{read[i].status.size,
-                     nanosecondsOf(read[i].status.modified), tags});
+  if (bVerbose) {
+    for (const SongToRead& song : toRead) {
+      if (!song.tags->known) printLine("Can't read the tags of ", *song.path);
     }
   }
   if (!useCache) return;
+  const auto fresh = readFromFiles(toRead, read);
   const std::vector<std::string> gone = goneFromCache(matcher.strangers());
   std::string problem;
   if (!cache.update(fresh, gone, problem)) printLine(problem);
