@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "child_process.h"
@@ -307,11 +308,14 @@ class DelayMount {
 
 DelayMount* DelayMount::active = nullptr;
 
-// Compares a run over the delaying file system with find over it.
-bool compareOverDelay(const Settings& s, const std::string& lib,
-                      const std::function<bool()>& makeLib,
-                      const std::string& out, long delayMicros,
-                      const std::string& name, double target) {
+// Compares the two commands that `pair` makes for the mount point of the
+// delaying file system over `lib`.
+bool compareOverDelay(
+    const Settings& s, const std::string& lib,
+    const std::function<bool()>& makeLib, long delayMicros,
+    const std::string& name, double target,
+    const std::function<std::pair<Command, Command>(const std::string&)>&
+        pair) {
   if (name.find(s.only) == std::string::npos) return true;
   if (s.delayFs.empty()) {
     std::printf("%-34s skipped: no --delay-fs\n", name.c_str());
@@ -325,13 +329,42 @@ bool compareOverDelay(const Settings& s, const std::string& lib,
                  mountPoint.c_str());
     return false;
   }
-  Comparison c = compare(name, plinkardRun(s, mountPoint, out, "1"),
-                         findRun(mountPoint), target);
+  auto [plinkard, reference] = pair(mountPoint);
+  Comparison c = compare(name, plinkard, reference, target);
   c.runs = s.fuseRuns;
   c.warmUp = false;
   if (!measure(c, s.fuseRuns)) return false;
   printComparison(c);
   return true;
+}
+
+// A run with its song cache below `cacheHome` ("" for none), filling
+// MINUTES of playing time, dry.
+Command taggedRun(const Settings& s, const std::string& cacheHome,
+                  const std::string& lib, const std::string& out) {
+  return {
+      "env",
+      cacheHome.empty() ? "PLINKARD_NO_CACHE=1" : "XDG_CACHE_HOME=" + cacheHome,
+      s.plinkard,
+      "-i",
+      lib,
+      "-o",
+      out,
+      "-s",
+      "1",
+      "-t",
+      "10",
+      "-n"};
+}
+
+// Prints the peak memory a song of `runs` takes over that of `empty`.
+void printMemoryPerSong(const std::string& name, const Samples& runs,
+                        const Samples& empty, double limit) {
+  const double net = median(runs.maxRssKiB) - median(empty.maxRssKiB);
+  const double perSong = net * 1024 / 1e6;
+  std::printf("%s: %.0f bytes (%.0f KiB - %.0f KiB empty)  <= %.0f  %s\n",
+              name.c_str(), perSong, median(runs.maxRssKiB),
+              median(empty.maxRssKiB), limit, verdict(perSong <= limit));
 }
 
 }  // namespace
@@ -351,7 +384,9 @@ int main(int argc, char** argv) {
                     lib1m = d + "/lib-1m", copyLib = d + "/copy-lib",
                     used = d + "/used-100k.txt", albums = d + "/albums-80k",
                     empty = d + "/empty", out = d + "/out",
-                    copyOut = d + "/copy-out", player = d + "/player-20k";
+                    copyOut = d + "/copy-out", player = d + "/player-20k",
+                    tagged1m = d + "/tags-1m", tagged20k = d + "/tags-20k",
+                    tagCache = d + "/tag-cache";
   // Each library is made the first time a comparison that runs needs it,
   // and reused afterwards; only the two large ones need the room checked.
   const auto roomFor = [&](const std::string& lib) {
@@ -366,6 +401,12 @@ int main(int argc, char** argv) {
   };
   const std::function<bool()> songs1m = [&] {
     return roomFor(lib1m) && makeSongLibrary(lib1m, 1000000, 1000);
+  };
+  const std::function<bool()> tags1m = [&] {
+    return roomFor(tagged1m) && makeTaggedLibrary(tagged1m, 1000000, 1001);
+  };
+  const std::function<bool()> tags20k = [&] {
+    return makeTaggedLibrary(tagged20k, 20000, 21);
   };
   const std::function<bool()> albums80k = [&] {
     return roomFor(albums) && makeAlbumLibrary(albums, 80000, 80);
@@ -458,6 +499,15 @@ int main(int argc, char** argv) {
                       plinkardRun(s, lib200k, out, "1"), 1.15, nullptr, 0.2),
               {songs1m, songs200k}),
   };
+  // Every tag from the cache (the warm-up run fills it, untimed) beside a
+  // plain run over the same songs.
+  const size_t tagsRow = comparisons.size();
+  Command plain = plinkardRun(s, tagged1m, out, "1");
+  plain.emplace_back("-n");
+  comparisons.push_back(
+      needing(compare("-t, tags cached, 1,000,000 (plain)",
+                      taggedRun(s, tagCache, tagged1m, out), plain, 1.3),
+              {tags1m}));
   comparisons[4].plinkard.insert(comparisons[4].plinkard.end(),
                                  filtered.begin(), filtered.end());
   Comparison cold = needing(
@@ -520,28 +570,49 @@ int main(int argc, char** argv) {
   removeTree(moveFrom);
   std::signal(SIGINT, DelayMount::abandon);
   std::signal(SIGTERM, DelayMount::abandon);
-  if (!compareOverDelay(s, lib20k, songs20k, out, 500,
-                        "over 0.5 ms FUSE, 20,000 (find)", 0.03) ||
-      !compareOverDelay(s, lib20k, songs20k, out, 2000,
-                        "over 2 ms FUSE, 20,000 (find)", 0.03) ||
-      !compareOverDelay(s, lib200k, songs200k, out, 500,
-                        "over 0.5 ms FUSE, 200,000 (find)", 0.15)) {
+  const auto plinkardAndFind = [&](const std::string& mountPoint) {
+    return std::make_pair(plinkardRun(s, mountPoint, out, "1"),
+                          findRun(mountPoint));
+  };
+  // The heads of the same songs read one after another.
+  const auto taggedAndHeads = [&](const std::string& mountPoint) {
+    return std::make_pair(taggedRun(s, "", mountPoint, out),
+                          Command{"find", mountPoint, "-name", "*.mp3", "-exec",
+                                  "head", "-c", "65536", "{}", "+"});
+  };
+  if (!compareOverDelay(s, lib20k, songs20k, 500,
+                        "over 0.5 ms FUSE, 20,000 (find)", 0.03,
+                        plinkardAndFind) ||
+      !compareOverDelay(s, lib20k, songs20k, 2000,
+                        "over 2 ms FUSE, 20,000 (find)", 0.03,
+                        plinkardAndFind) ||
+      !compareOverDelay(s, lib200k, songs200k, 500,
+                        "over 0.5 ms FUSE, 200,000 (find)", 0.15,
+                        plinkardAndFind) ||
+      !compareOverDelay(s, tagged20k, tags20k, 500,
+                        "first -t over 0.5 ms FUSE, 20,000 (head)", 0.15,
+                        taggedAndHeads)) {
     return 1;
   }
   const Comparison& large = comparisons[1];
+  const Comparison& tagged = comparisons[tagsRow];
+  if (large.plinkardSamples.seconds.empty() &&
+      tagged.plinkardSamples.seconds.empty()) {
+    return 0;
+  }
+  Samples emptyRuns;
+  for (int i = 0; i < s.runs; ++i) {
+    if (!record(plinkardRun(s, empty, out, "1"), emptyRuns)) return 1;
+  }
   if (!large.plinkardSamples.seconds.empty()) {
-    Samples emptyRuns;
-    for (int i = 0; i < s.runs; ++i) {
-      if (!record(plinkardRun(s, empty, out, "1"), emptyRuns)) return 1;
-    }
-    const double net =
-        median(large.plinkardSamples.maxRssKiB) - median(emptyRuns.maxRssKiB);
-    const double perSong = net * 1024 / 1e6;
-    std::printf(
-        "peak memory per song at 1,000,000: %.0f bytes (%.0f KiB - "
-        "%.0f KiB empty)  <= 320  %s\n",
-        perSong, median(large.plinkardSamples.maxRssKiB),
-        median(emptyRuns.maxRssKiB), verdict(perSong <= 320));
+    printMemoryPerSong("peak memory per song at 1,000,000",
+                       large.plinkardSamples, emptyRuns, 320);
+  }
+  if (!tagged.plinkardSamples.seconds.empty()) {
+    printMemoryPerSong("peak memory per song, tags cached, 1,000,000",
+                       tagged.plinkardSamples, emptyRuns, 600);
+    printMemoryPerSong("peak memory per song, plain, 1,000,000 tagged",
+                       tagged.referenceSamples, emptyRuns, 320);
   }
   return 0;
 }

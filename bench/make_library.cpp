@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -80,6 +81,61 @@ int makeFolder(int parentFd, const char* name) {
   return openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
+// An ID3v2.3 text frame of `text` in ISO-8859-1: its id, its size in
+// plain big-endian bytes, no flags, the encoding byte.
+void appendTextFrame(std::string& tag, const char* id,
+                     const std::string& text) {
+  const uint32_t size = uint32_t(text.size() + 1);
+  tag.append(id, 4);
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    tag.push_back(char(size >> shift & 0xff));
+  }
+  tag.append(3, '\0');
+  tag.append(text);
+}
+
+// An ID3v2.3 tag with a title, an artist, an album and a track number; its
+// size after the header is written in four bytes of seven bits each.
+std::string id3v2Tag(const std::string& title, const std::string& artist,
+                     const std::string& album, uint32_t track) {
+  std::string frames;
+  appendTextFrame(frames, "TIT2", title);
+  appendTextFrame(frames, "TPE1", artist);
+  appendTextFrame(frames, "TALB", album);
+  appendTextFrame(frames, "TRCK", std::to_string(track));
+  std::string tag("ID3\x03\0\0", 6);
+  for (int shift = 21; shift >= 0; shift -= 7) {
+    tag.push_back(char(frames.size() >> shift & 0x7f));
+  }
+  return tag + frames;
+}
+
+// `count` silent MPEG-1 Layer III frames, 32 kbit/s at 32 kHz, mono: a
+// header and 140 zero bytes each (side information and no main data),
+// 36 ms of sound a frame.
+std::string silentFrames(uint32_t count) {
+  std::string frame("\xff\xfb\x18\xc4", 4);
+  frame.append(140, '\0');
+  std::string frames;
+  for (uint32_t i = 0; i < count; ++i) frames += frame;
+  return frames;
+}
+
+// One album folder of `count` tagged songs of 5 to 25 frames.
+bool makeTaggedAlbum(int albumFd, uint32_t count, const char* artist,
+                     const char* album, Random& random) {
+  char name[64];
+  for (uint32_t i = 1; i <= count; ++i) {
+    const uint32_t number = uint32_t(random.next() % 100000);
+    std::snprintf(name, sizeof name, "%02u Song %u.mp3", i, number);
+    const std::string song =
+        id3v2Tag("Song " + std::to_string(number), artist, album, i) +
+        silentFrames(uint32_t(random.between(5, 25)));
+    if (!makeFile(albumFd, name, song.size(), song)) return false;
+  }
+  return true;
+}
+
 // One album folder of `count` songs with its cover and playlist.
 bool makeAlbum(int albumFd, uint32_t count, Random& random) {
   std::string playlist = "#EXTM3U\n";
@@ -96,13 +152,19 @@ bool makeAlbum(int albumFd, uint32_t count, Random& random) {
          makeFile(albumFd, "playlist.m3u", playlist.size(), playlist);
 }
 
-bool fillLibrary(int rootFd, uint32_t songs, Random& random) {
+// Makes the songs of one album: (its folder, how many, the artist's and
+// the album's folder names).
+using AlbumMaker = std::function<bool(int, uint32_t, const char*, const char*)>;
+
+bool fillLibrary(int rootFd, uint32_t songs, Random& random,
+                 const AlbumMaker& makeSongs) {
+  char artistName[32];
   char name[32];
   uint32_t made = 0;
   for (uint32_t artist = 1; made < songs; ++artist) {
-    std::snprintf(name, sizeof name, "Artist%05u", artist);
-    const int artistFd = makeFolder(rootFd, name);
-    if (artistFd < 0) return fail("mkdir", name);
+    std::snprintf(artistName, sizeof artistName, "Artist%05u", artist);
+    const int artistFd = makeFolder(rootFd, artistName);
+    if (artistFd < 0) return fail("mkdir", artistName);
     const uint32_t albums = uint32_t(random.between(5, 15));
     bool ok = true;
     for (uint32_t album = 1; ok && album <= albums && made < songs; ++album) {
@@ -114,7 +176,7 @@ bool fillLibrary(int rootFd, uint32_t songs, Random& random) {
       }
       const uint32_t count =
           std::min<uint32_t>(uint32_t(random.between(8, 12)), songs - made);
-      ok = makeAlbum(albumFd, count, random);
+      ok = makeSongs(albumFd, count, artistName, name);
       made += count;
       close(albumFd);
     }
@@ -187,7 +249,25 @@ bool makeSongLibrary(const std::string& dir, uint32_t songs, uint64_t seed) {
                              std::to_string(seed) + " layout 1\n";
   return makeOnce(dir, marker, [&](int fd) {
     Random random(seed);
-    return fillLibrary(fd, songs, random);
+    return fillLibrary(
+        fd, songs, random,
+        [&](int albumFd, uint32_t count, const char*, const char*) {
+          return makeAlbum(albumFd, count, random);
+        });
+  });
+}
+
+bool makeTaggedLibrary(const std::string& dir, uint32_t songs, uint64_t seed) {
+  const std::string marker = "tagged songs " + std::to_string(songs) +
+                             " seed " + std::to_string(seed) + " layout 1\n";
+  return makeOnce(dir, marker, [&](int fd) {
+    Random random(seed);
+    return fillLibrary(fd, songs, random,
+                       [&](int albumFd, uint32_t count, const char* artist,
+                           const char* album) {
+                         return makeTaggedAlbum(albumFd, count, artist, album,
+                                                random);
+                       });
   });
 }
 

@@ -17,6 +17,12 @@
 // earlier call made it with the same parameters.
 bool makeSongLibrary(const std::string& dir, uint32_t songs, uint64_t seed);
 
+// A library of `songs` real tagged .mp3 files in the folders of
+// makeSongLibrary (no covers or playlists): each an ID3v2.3 tag (title
+// "Song R", the artist's and the album's folder names, the track number)
+// and 5 to 25 silent MPEG frames (0.18 to 0.9 seconds), about 1 to 4 KiB.
+bool makeTaggedLibrary(const std::string& dir, uint32_t songs, uint64_t seed);
+
 // `albums` album folders ArtistNNNNN/AlbumNN of 12 and 13 songs in turn
 // (12.5 on average), ten to an artist, made as makeSongLibrary makes its
 // albums.

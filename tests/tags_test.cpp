@@ -88,8 +88,14 @@ TEST(Tags, ReadSongsGivesResultsByPositionAndAsksTheCacheFirst) {
               AudioSpec{"Song " + std::to_string(i), "A", "", "", i + 1, 0, 1});
   }
   paths.push_back(dir / "gone.mp3");
+  std::vector<SongTags> tags(paths.size());
+  for (SongTags& song : tags) song.title = "old";
+  std::vector<SongToRead> songs;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    songs.push_back(SongToRead{&paths[i], &tags[i]});
+  }
   const auto results = readSongs(
-      paths,
+      songs,
       [](size_t index, const os::FileStatus&, SongTags& tags) {
         if (index % 3 != 0) return false;
         tags.title = "cached";
@@ -100,11 +106,11 @@ TEST(Tags, ReadSongsGivesResultsByPositionAndAsksTheCacheFirst) {
   for (size_t i = 0; i + 1 < paths.size(); ++i) {
     const bool cached = i % 3 == 0;
     EXPECT_EQ(results[i].readFromFile, !cached) << i;
-    EXPECT_EQ(results[i].tags.title,
-              cached ? "cached" : "Song " + std::to_string(i))
+    EXPECT_EQ(tags[i].title, cached ? "cached" : "Song " + std::to_string(i))
         << i;
     EXPECT_GT(results[i].status.size, 0u) << i;
   }
   EXPECT_EQ(results.back().status.kind, os::FileStatus::Kind::Missing);
   EXPECT_FALSE(results.back().readFromFile);
+  EXPECT_EQ(tags.back().title, "");
 }

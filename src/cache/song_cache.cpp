@@ -177,21 +177,36 @@ bool SongCache::setAside(std::string& notice, std::string& problem) {
   return false;
 }
 
-bool SongCache::loadAll(CachedSongs& songs, std::string& notice,
-                        std::string& problem) {
-  songs.clear();
+bool SongCache::loadEach(
+    const std::function<void(std::string&, CachedSong&)>& each,
+    std::string& notice, std::string& problem) {
   Statement query(db_, "SELECT * FROM songs");
   int code = sqlite3_errcode(db_);
   if (query.valid()) {
     while ((code = sqlite3_step(query.get())) == SQLITE_ROW) {
-      songs.emplace(textAt(query.get(), 0), songAt(query.get()));
+      std::string path = textAt(query.get(), 0);
+      CachedSong song = songAt(query.get());
+      each(path, song);
     }
   }
   if (code == SQLITE_DONE) return true;
-  songs.clear();
   if (damaged(code)) return setAside(notice, problem);
   problem = failure("not used");
   return false;
+}
+
+bool SongCache::loadAll(CachedSongs& songs, std::string& notice,
+                        std::string& problem) {
+  songs.clear();
+  const std::string before = notice;
+  const bool loaded = loadEach(
+      [&](std::string& path, CachedSong& song) {
+        songs.emplace(std::move(path), std::move(song));
+      },
+      notice, problem);
+  // A database found damaged on the way was set aside: none of it counts.
+  if (!loaded || notice != before) songs.clear();
+  return loaded;
 }
 
 bool SongCache::update(

@@ -2,6 +2,7 @@
 #define PLINKARD_CACHE_SONG_CACHE_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -42,8 +43,13 @@ class SongCache {
   // that is no database or is damaged is renamed to `path` + ".damaged"
   // and a new one made, with `notice` saying so; then true.
   bool open(const std::string& path, std::string& notice, std::string& problem);
-  // Reads every entry, in one query. A damaged database found here is set
-  // aside like open does (`notice`) and gives no entries.
+  // Reads every entry, in one query, and hands each to `each` (its path
+  // and entry, both free to be moved from). A damaged database found here
+  // is set aside like open does (`notice`); entries handed out before a
+  // failure are then no longer the cache's.
+  bool loadEach(const std::function<void(std::string&, CachedSong&)>& each,
+                std::string& notice, std::string& problem);
+  // loadEach into `songs`, which holds no entries after a failure.
   bool loadAll(CachedSongs& songs, std::string& notice, std::string& problem);
   // Writes `songs` (replacing their earlier entries) and removes the
   // entries of `gone`, all or nothing.

@@ -4,6 +4,7 @@
 #include <boost/filesystem/path.hpp>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <set>
@@ -377,14 +378,16 @@ class FillJob {
   std::error_code targetLostBy;
 
  private:
-  // Opens the song cache and reads all of it into `cached`; false, with
-  // its line printed, when it is off or can't be used.
-  bool openSongCache(SongCache& cache, CachedSongs& cached) const;
-  // The entries of `cached`, not among `looked`, below an input folder,
-  // whose song is certainly gone.
+  // Opens the song cache and hands each of its entries to `each`; false,
+  // with its line printed, when it is off or can't be used (then what
+  // `each` got does not count).
+  bool openSongCache(
+      SongCache& cache,
+      const std::function<void(std::string&, CachedSong&)>& each) const;
+  // Those of the cache entries `candidates` whose song is certainly gone
+  // (moved out of `candidates`).
   std::vector<std::string> goneFromCache(
-      const CachedSongs& cached,
-      const std::unordered_set<std::string_view>& looked) const;
+      std::vector<std::string>& candidates) const;
   // The list's path below the held output folder, or "" when it does not
   // lie below it.
   std::string usedListBelowOutput() const;

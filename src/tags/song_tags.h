@@ -54,23 +54,29 @@ SongTags readTags(const std::string& name, uint64_t size,
 // that cannot be opened gives `known` false too.
 SongTags readTagsOfFile(const std::string& path);
 
-// A song to read in readSongs, and what was found.
-struct SongRead {
-  // Filled in for each song: its status as found (links followed; Missing
-  // when it is gone, Other when it cannot be looked at).
-  os::FileStatus status;
-  // Whether `tags` came from the file; false when `cached` answered.
-  bool readFromFile = false;
-  SongTags tags;
+// A song for readSongs: its path, and where its tags go.
+struct SongToRead {
+  const std::string* path;
+  SongTags* tags;
 };
 
-// For each of `paths`, its status and then, when `cached(index, status,
+// What readSongs found of a song.
+struct SongRead {
+  // Its status as found (links followed; Missing when it is gone, Other
+  // when it cannot be looked at).
+  os::FileStatus status;
+  // Whether its tags came from the file; false when `cached` answered.
+  bool readFromFile = false;
+};
+
+// For each of `songs`, its status and then, when `cached(index, status,
 // tags)` does not answer (returns false) for that status, its tags read
-// from the file. Many files are read at once, by up to `threads` threads
-// (0: one at a time on the caller's thread); `cached` must be safe to call
-// from several threads at once. The results come by position in `paths`.
+// from the file into *tags (emptied when it is no regular file). Many
+// files are read at once, by up to `threads` threads (0: one at a time on
+// the caller's thread); `cached` must be safe to call from several
+// threads at once. The results come by position in `songs`.
 std::vector<SongRead> readSongs(
-    const std::vector<std::string>& paths,
+    const std::vector<SongToRead>& songs,
     const std::function<bool(size_t, const os::FileStatus&, SongTags&)>& cached,
     size_t threads);
 

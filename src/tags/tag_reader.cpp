@@ -85,6 +85,62 @@ class LimitedStream : public TagLib::IOStream {
   uint64_t position_ = 0;
 };
 
+// Reads of a file in whole blocks, the last two kept: TagLib asks for
+// many small pieces near each other (the head's tags and frames, the
+// tail's), and each read of a file on a network share is a round trip.
+// It fetches at most kTagReadLimit bytes in blocks.
+class BlockReader {
+ public:
+  static constexpr size_t kBlock = size_t{64} * 1024;
+
+  explicit BlockReader(const os::ReadOnlyFile& file) : file_(file) {}
+
+  size_t read(uint64_t offset, char* data, size_t length) {
+    size_t done = 0;
+    // Once the blocks came to the reader's limit, scattered small reads
+    // (a hostile file's) cost what they ask for and no more.
+    if (fetched_ >= kTagReadLimit) {
+      (void)file_.readAt(offset, data, length, done);
+      return done;
+    }
+    while (done < length) {
+      const Block& block = blockAt((offset + done) / kBlock * kBlock);
+      const uint64_t from = offset + done - block.offset;
+      if (from >= block.bytes.size()) break;
+      const size_t piece = static_cast<size_t>(
+          std::min<uint64_t>(length - done, block.bytes.size() - from));
+      std::copy_n(block.bytes.data() + from, piece, data + done);
+      done += piece;
+    }
+    return done;
+  }
+
+ private:
+  struct Block {
+    uint64_t offset = UINT64_MAX;
+    std::string bytes;  // shorter than kBlock at the file's end
+  };
+
+  const Block& blockAt(uint64_t offset) {
+    for (const Block& block : blocks_) {
+      if (block.offset == offset) return block;
+    }
+    std::swap(blocks_[0], blocks_[1]);
+    Block& block = blocks_[0];
+    block.offset = offset;
+    block.bytes.resize(kBlock);
+    size_t got = 0;
+    (void)file_.readAt(offset, block.bytes.data(), kBlock, got);
+    block.bytes.resize(got);
+    fetched_ += got;
+    return block;
+  }
+
+  const os::ReadOnlyFile& file_;
+  Block blocks_[2];
+  uint64_t fetched_ = 0;
+};
+
 std::string text(const TagLib::String& value) { return value.to8Bit(true); }
 
 // The first of the values the property map holds under `key`.
@@ -244,10 +300,9 @@ SongTags readTags(const std::string& name, uint64_t size,
 SongTags readTagsOfFile(const std::string& path) {
   os::ReadOnlyFile file;
   if (file.open(path)) return SongTags();
+  BlockReader blocks(file);
   return readTags(path, file.status().size,
                   [&](uint64_t offset, char* data, size_t length) {
-                    size_t got = 0;
-                    (void)file.readAt(offset, data, length, got);
-                    return got;
+                    return blocks.read(offset, data, length);
                   });
 }

@@ -1,5 +1,7 @@
 #include <cstdlib>
-#include <unordered_set>
+#include <functional>
+#include <string_view>
+#include <unordered_map>
 
 #include "cache/song_cache.h"
 #include "job/fill_job.h"
@@ -30,22 +32,78 @@ bool below(const std::string& path, const std::vector<std::string>& folders) {
   return false;
 }
 
-// readSongs of `paths`, answered by the entries of `cached` whose size and
-// time are the song's.
-std::vector<SongRead> readThroughCache(const std::vector<std::string>& paths,
-                                       const CachedSongs& cached) {
-  return readSongs(
-      paths,
-      [&](size_t i, const os::FileStatus& status, SongTags& tags) {
-        const auto found = cached.find(paths[i]);
-        if (found == cached.end() || found->second.size != status.size ||
-            found->second.modifiedNs != nanosecondsOf(status.modified)) {
-          return false;
-        }
-        tags = found->second.tags;
-        return true;
-      },
-      kTagThreads);
+// The song cache's entries matched with the songs to read while the
+// cache is read: each song's size and time as the cache has them (its
+// tags are put in place at once), and the paths of the entries of no song
+// to read below `folders`. Only this, not the whole cache, is kept.
+class CacheMatcher {
+ public:
+  CacheMatcher(const std::vector<SongToRead>& songs,
+               std::vector<std::string> folders)
+      : songs_(songs), folders_(std::move(folders)), keys_(songs.size()) {
+    positions_.reserve(songs.size());
+    for (size_t i = 0; i < songs.size(); ++i) {
+      positions_.emplace(*songs[i].path, i);
+    }
+  }
+
+  // For SongCache::loadEach.
+  void take(std::string& path, CachedSong& song) {
+    const auto found = positions_.find(path);
+    if (found == positions_.end()) {
+      if (below(path, folders_)) strangers_.push_back(std::move(path));
+      return;
+    }
+    keys_[found->second] = Key{song.size, song.modifiedNs, true};
+    *songs_[found->second].tags = std::move(song.tags);
+  }
+
+  // After the cache was read; with `used` false nothing it gave counts.
+  void finish(bool used) {
+    std::unordered_map<std::string_view, size_t>().swap(positions_);
+    if (used) return;
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      if (keys_[i].known) *songs_[i].tags = SongTags();
+    }
+    std::vector<Key>(keys_.size()).swap(keys_);
+    strangers_.clear();
+  }
+
+  // Whether the cache's entry of song `i` is of the song as it is now.
+  bool answers(size_t i, const os::FileStatus& status) const {
+    return keys_[i].known && keys_[i].size == status.size &&
+           keys_[i].modifiedNs == nanosecondsOf(status.modified);
+  }
+
+  std::vector<std::string>& strangers() { return strangers_; }
+
+ private:
+  struct Key {
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;
+    bool known = false;
+  };
+
+  const std::vector<SongToRead>& songs_;
+  std::vector<std::string> folders_;
+  std::unordered_map<std::string_view, size_t> positions_;
+  std::vector<Key> keys_;
+  std::vector<std::string> strangers_;
+};
+
+// The songs of `toRead` whose tags `read` says came from their files, as
+// new entries of the cache.
+std::vector<std::pair<std::string, CachedSong>> readFromFiles(
+    const std::vector<SongToRead>& toRead, const std::vector<SongRead>& read) {
+  std::vector<std::pair<std::string, CachedSong>> fresh;
+  for (size_t i = 0; i < toRead.size(); ++i) {
+    if (!read[i].readFromFile) continue;
+    fresh.emplace_back(
+        *toRead[i].path,
+        CachedSong{read[i].status.size, nanosecondsOf(read[i].status.modified),
+                   *toRead[i].tags});
+  }
+  return fresh;
 }
 
 }  // namespace
@@ -57,7 +115,9 @@ bool FillJob::needsEveryTag() const {
          (bFillAll && !playlistName.empty());
 }
 
-bool FillJob::openSongCache(SongCache& cache, CachedSongs& cached) const {
+bool FillJob::openSongCache(
+    SongCache& cache,
+    const std::function<void(std::string&, CachedSong&)>& each) const {
   const char* off = std::getenv("PLINKARD_NO_CACHE");
   if (off != nullptr && std::string(off) == "1") return false;
   const std::string path = songCachePath();
@@ -66,30 +126,28 @@ bool FillJob::openSongCache(SongCache& cache, CachedSongs& cached) const {
     return false;
   }
   std::string notice, problem;
-  const bool opened = cache.open(path, notice, problem) &&
-                      cache.loadAll(cached, notice, problem);
+  bool opened = cache.open(path, notice, problem);
+  const std::string atOpen = notice;
+  // A cache found damaged while it is read is set aside: what it gave
+  // does not count, and this run reads every song from its file.
+  opened = opened && cache.loadEach(each, notice, problem) && notice == atOpen;
   if (!notice.empty()) printLine(notice);
   if (!problem.empty()) printLine(problem);
   return opened;
 }
 
 std::vector<std::string> FillJob::goneFromCache(
-    const CachedSongs& cached,
-    const std::unordered_set<std::string_view>& looked) const {
-  std::vector<std::string> folders;
-  for (const auto& input : inputDirs) {
-    folders.push_back(absoluteForm(input.native()));
-  }
-  std::vector<std::string> candidates;
-  for (const auto& [path, song] : cached) {
-    if (looked.count(path) == 0 && below(path, folders)) {
-      candidates.push_back(path);
-    }
-  }
+    std::vector<std::string>& candidates) const {
   // Only what is certainly not there goes: a song below a folder that
   // cannot be looked into keeps its entry.
+  std::vector<SongTags> unused(candidates.size());
+  std::vector<SongToRead> toRead;
+  toRead.reserve(candidates.size());
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    toRead.push_back(SongToRead{&candidates[i], &unused[i]});
+  }
   const std::vector<SongRead> found = readSongs(
-      candidates, [](size_t, const os::FileStatus&, SongTags&) { return true; },
+      toRead, [](size_t, const os::FileStatus&, SongTags&) { return true; },
       kTagThreads);
   std::vector<std::string> gone;
   for (size_t i = 0; i < candidates.size(); ++i) {
@@ -103,33 +161,36 @@ std::vector<std::string> FillJob::goneFromCache(
 void FillJob::readSongTags(const std::vector<uint32_t>& positions,
                            bool pruneCache) {
   songTags.resize(songs.size());
-  SongCache cache;
-  CachedSongs cached;
-  const bool useCache = openSongCache(cache, cached);
-  std::vector<std::string> paths;
-  paths.reserve(positions.size());
+  std::vector<SongToRead> toRead;
+  toRead.reserve(positions.size());
   for (uint32_t position : positions) {
-    paths.push_back(songs[position].sourcePath.native());
+    toRead.push_back(
+        SongToRead{&songs[position].sourcePath.native(), &songTags[position]});
   }
-  std::vector<SongRead> read = readThroughCache(paths, cached);
-  std::vector<std::pair<std::string, CachedSong>> fresh;
-  for (size_t i = 0; i < paths.size(); ++i) {
-    SongRead& song = read[i];
-    if (bVerbose && !song.tags.known) {
-      printLine("Can't read the tags of ", paths[i]);
+  std::vector<std::string> folders;
+  for (const auto& input : inputDirs) {
+    if (pruneCache) folders.push_back(absoluteForm(input.native()));
+  }
+  SongCache cache;
+  CacheMatcher matcher(toRead, std::move(folders));
+  const bool useCache = openSongCache(
+      cache,
+      [&](std::string& path, CachedSong& song) { matcher.take(path, song); });
+  matcher.finish(useCache);
+  const std::vector<SongRead> read = readSongs(
+      toRead,
+      [&](size_t i, const os::FileStatus& status, SongTags&) {
+        return matcher.answers(i, status);
+      },
+      kTagThreads);
+  if (bVerbose) {
+    for (const SongToRead& song : toRead) {
+      if (!song.tags->known) printLine("Can't read the tags of ", *song.path);
     }
-    if (useCache && song.readFromFile) {
-      fresh.emplace_back(
-          paths[i], CachedSong{song.status.size,
-                               nanosecondsOf(song.status.modified), song.tags});
-    }
-    songTags[positions[i]] = std::move(song.tags);
   }
   if (!useCache) return;
-  std::vector<std::string> gone;
-  if (pruneCache) {
-    gone = goneFromCache(cached, {paths.begin(), paths.end()});
-  }
+  const auto fresh = readFromFiles(toRead, read);
+  const std::vector<std::string> gone = goneFromCache(matcher.strangers());
   std::string problem;
   if (!cache.update(fresh, gone, problem)) printLine(problem);
 }
