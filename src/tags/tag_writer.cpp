@@ -75,10 +75,10 @@ class DescriptorStream : public TagLib::IOStream {
     size_t done = 0;
     while (done < length) {
       size_t got = 0;
-      const std::error_code error =
+      const std::error_code failure =
           os::readAt(file_, offset + done, data + done, length - done, got);
-      note(error);
-      if (error || got == 0) break;
+      note(failure);
+      if (failure || got == 0) break;
       done += got;
     }
     return done;
