@@ -255,6 +255,8 @@ void FolderScan::accept(const os::EntryStatus& status, size_t depth,
   song.sizeKiB =
       static_cast<uint32_t>(std::min<uint64_t>(sizeBytes >> 10, UINT32_MAX));
   song.sizeBytes = sizeBytes;
+  song.modifiedNs = status.modified.seconds * 1000000000 +
+                    static_cast<int64_t>(status.modified.nanoseconds);
   // The clock is asked every 64 songs, not for each: the line is due only
   // every half second.
   if (songs.size() % 64 == 0 && job_.scanProgress.due()) {

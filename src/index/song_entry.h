@@ -21,6 +21,10 @@ struct SongEntry {
   boost::filesystem::path targetPath;
   // The file size in bytes, for what the song takes on the target.
   uint64_t sizeBytes = 0;
+  // When the file was last changed as the scan found it, in nanoseconds
+  // since 1970: with the size, what the song cache knows a song by, so
+  // that the tags stage need not look at the file again.
+  int64_t modifiedNs = 0;
 
   // The path below the scan base, e.g. "Rock/song.mp3" or "/top.mp3".
   std::string_view relativePath() const {

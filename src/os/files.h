@@ -9,6 +9,7 @@
 
 #include "os/descriptor.h"
 #include "os/file_id.h"
+#include "os/file_status.h"
 
 // The file system as the stages see it: statuses, folder listings, a folder
 // held open, folder creation and the space left. Every failure comes back as
@@ -57,6 +58,7 @@ struct EntryStatus {
   uint64_t size = 0;   // bytes
   uint64_t links = 1;  // hard links to it
   FileId id;
+  FileTime modified;
 };
 
 // A folder open for listing, closed when the object goes.

@@ -289,6 +289,8 @@ std::error_code FolderReader::statusOf(const char* name, bool follow,
   status.size = static_cast<uint64_t>(st.st_size);
   status.links = static_cast<uint64_t>(st.st_nlink);
   status.id = idOf(st);
+  status.modified.seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+  status.modified.nanoseconds = static_cast<uint32_t>(st.st_mtim.tv_nsec);
   return {};
 }
 

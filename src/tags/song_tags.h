@@ -60,6 +60,12 @@ struct SongToRead {
   SongTags* tags;
 };
 
+// The size and time a look at song `index` found a moment ago (the
+// scan's), which readSongs then takes instead of looking again; false
+// when there was none.
+using ScannedStatus =
+    std::function<bool(size_t index, uint64_t& size, int64_t& modifiedNs)>;
+
 // What readSongs found of a song.
 struct SongRead {
   // Its status as found (links followed; Missing when it is gone, Other
@@ -69,16 +75,17 @@ struct SongRead {
   bool readFromFile = false;
 };
 
-// For each of `songs`, its status and then, when `cached(index, status,
+// For each of `songs`, its status (the one `scanned` gives, when given and
+// it has one, a regular file's) and then, when `cached(index, status,
 // tags)` does not answer (returns false) for that status, its tags read
 // from the file into *tags (emptied when it is no regular file). Many
 // files are read at once, by up to `threads` threads (0: one at a time on
-// the caller's thread); `cached` must be safe to call from several
-// threads at once. The results come by position in `songs`.
+// the caller's thread); `cached` and `scanned` must be safe to call from
+// several threads at once. The results come by position in `songs`.
 std::vector<SongRead> readSongs(
     const std::vector<SongToRead>& songs,
     const std::function<bool(size_t, const os::FileStatus&, SongTags&)>& cached,
-    size_t threads);
+    size_t threads, const ScannedStatus& scanned = nullptr);
 
 // Adds to the MP4 file open for reading and writing on `file` each of
 // `tags` (by TagLib's property names: "TITLE", "REPLAYGAIN_TRACK_GAIN")

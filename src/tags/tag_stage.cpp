@@ -33,14 +33,18 @@ bool below(const std::string& path, const std::vector<std::string>& folders) {
 }
 
 // The song cache's entries matched with the songs to read while the
-// cache is read: each song's size and time as the cache has them (its
-// tags are put in place at once), and the paths of the entries of no song
-// to read below `folders`. Only this, not the whole cache, is kept.
+// cache is read: an entry of a song's path, size and time (the scan's)
+// puts its tags in place at once and marks the song answered; the paths
+// of the entries of no song to read below `folders` are kept. Only this,
+// not the whole cache, is kept.
 class CacheMatcher {
  public:
   CacheMatcher(const std::vector<SongToRead>& songs,
-               std::vector<std::string> folders)
-      : songs_(songs), folders_(std::move(folders)), keys_(songs.size()) {
+               std::vector<std::string> folders, const ScannedStatus& scanned)
+      : songs_(songs),
+        folders_(std::move(folders)),
+        scanned_(scanned),
+        answered_(songs.size()) {
     positions_.reserve(songs.size());
     for (size_t i = 0; i < songs.size(); ++i) {
       positions_.emplace(*songs[i].path, i);
@@ -54,42 +58,54 @@ class CacheMatcher {
       if (below(path, folders_)) strangers_.push_back(std::move(path));
       return;
     }
-    keys_[found->second] = Key{song.size, song.modifiedNs, true};
-    *songs_[found->second].tags = std::move(song.tags);
+    const size_t i = found->second;
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;
+    // An entry of an older state of the song: its file is read again.
+    if (!scanned_(i, size, modifiedNs) || size != song.size ||
+        modifiedNs != song.modifiedNs) {
+      return;
+    }
+    answered_[i] = true;
+    *songs_[i].tags = std::move(song.tags);
   }
 
   // After the cache was read; with `used` false nothing it gave counts.
   void finish(bool used) {
     std::unordered_map<std::string_view, size_t>().swap(positions_);
     if (used) return;
-    for (size_t i = 0; i < keys_.size(); ++i) {
-      if (keys_[i].known) *songs_[i].tags = SongTags();
+    for (size_t i = 0; i < answered_.size(); ++i) {
+      if (answered_[i]) *songs_[i].tags = SongTags();
     }
-    std::vector<Key>(keys_.size()).swap(keys_);
+    answered_.assign(answered_.size(), false);
     strangers_.clear();
   }
 
   // Whether the cache's entry of song `i` is of the song as it is now.
-  bool answers(size_t i, const os::FileStatus& status) const {
-    return keys_[i].known && keys_[i].size == status.size &&
-           keys_[i].modifiedNs == nanosecondsOf(status.modified);
-  }
+  bool answers(size_t i) const { return answered_[i]; }
 
   std::vector<std::string>& strangers() { return strangers_; }
 
  private:
-  struct Key {
-    uint64_t size = 0;
-    int64_t modifiedNs = 0;
-    bool known = false;
-  };
-
   const std::vector<SongToRead>& songs_;
   std::vector<std::string> folders_;
+  const ScannedStatus& scanned_;
   std::unordered_map<std::string_view, size_t> positions_;
-  std::vector<Key> keys_;
+  std::vector<bool> answered_;
   std::vector<std::string> strangers_;
 };
+
+// The size and time the scan found of the songs at `positions`: it
+// looked at each a moment ago.
+ScannedStatus scannedBefore(const SongIndex& songs,
+                            const std::vector<uint32_t>& positions) {
+  return [&songs, &positions](size_t i, uint64_t& size, int64_t& modifiedNs) {
+    const SongEntry& song = songs[positions[i]];
+    size = song.sizeBytes;
+    modifiedNs = song.modifiedNs;
+    return true;
+  };
+}
 
 // The songs of `toRead` whose tags `read` says came from their files, as
 // new entries of the cache.
@@ -171,18 +187,19 @@ void FillJob::readSongTags(const std::vector<uint32_t>& positions,
   for (const auto& input : inputDirs) {
     if (pruneCache) folders.push_back(absoluteForm(input.native()));
   }
+  const ScannedStatus scanned = scannedBefore(songs, positions);
   SongCache cache;
-  CacheMatcher matcher(toRead, std::move(folders));
+  CacheMatcher matcher(toRead, std::move(folders), scanned);
   const bool useCache = openSongCache(
       cache,
       [&](std::string& path, CachedSong& song) { matcher.take(path, song); });
   matcher.finish(useCache);
   const std::vector<SongRead> read = readSongs(
       toRead,
-      [&](size_t i, const os::FileStatus& status, SongTags&) {
-        return matcher.answers(i, status);
+      [&](size_t i, const os::FileStatus&, SongTags&) {
+        return matcher.answers(i);
       },
-      kTagThreads);
+      kTagThreads, scanned);
   if (bVerbose) {
     for (const SongToRead& song : toRead) {
       if (!song.tags->known) printLine("Can't read the tags of ", *song.path);
