@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "cache/tag_blob.h"
 #include "test_util.h"
 
 namespace {
@@ -86,4 +87,30 @@ TEST(SongCache, FolderThatCannotBeMadeIsOneLine) {
   EXPECT_FALSE(cache.open(dir / "file/songs.sqlite", notice, problem));
   EXPECT_EQ(problem, "Song cache " + (dir / "file/songs.sqlite") +
                          " not used: can't create its folder: File exists");
+}
+
+TEST(SongCache, TagBlobsComeBackWholeAndCutOnesAreRefused) {
+  SongTags large = songOf("T", 1).tags;
+  large.disc = UINT32_MAX;
+  large.year = 0;
+  large.playingMs = INT64_MAX - 1;
+  large.tagBytes = UINT64_MAX;
+  large.title = std::string(300, 'x') + std::string(1, '\0') + "\xff";
+  large.codec = "";
+  for (const SongTags& tags : {SongTags(), songOf("Title", 1).tags, large}) {
+    const std::string blob = packTags(tags);
+    SongTags back;
+    ASSERT_TRUE(unpackTags(blob, back));
+    EXPECT_EQ(fieldsOf(CachedSong{0, 0, back}),
+              fieldsOf(CachedSong{0, 0, tags}));
+    for (size_t cut = 0; cut < blob.size(); ++cut) {
+      EXPECT_FALSE(unpackTags(std::string_view(blob).substr(0, cut), back))
+          << cut;
+    }
+    EXPECT_FALSE(unpackTags(blob + '\0', back));
+  }
+  // A number of more than 64 bits and a flag other than 0 or 1.
+  SongTags back;
+  EXPECT_FALSE(unpackTags(std::string(10, '\xff') + '\x01', back));
+  EXPECT_FALSE(unpackTags(std::string("\x02") + std::string(11, '\0'), back));
 }

@@ -6,19 +6,21 @@
 
 #include <cstdlib>
 
+#include "cache/tag_blob.h"
 #include "os/folders.h"
 
 namespace {
 
 // The format of the table; a cache of another version is built anew.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
+// Rows are kept in the order they were written, which is the order the
+// scan found the songs in: a run reads them back in about the order of its
+// own songs, so that matching them walks its memory forwards. A song's tags
+// are one blob (cache/tag_blob.h).
 const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS songs ("
-    " path BLOB PRIMARY KEY, size INTEGER, modified INTEGER,"
-    " known INTEGER, title TEXT, artist TEXT, album_artist TEXT,"
-    " album TEXT, disc INTEGER, track INTEGER, year INTEGER, genre TEXT,"
-    " playing_ms INTEGER, tag_bytes INTEGER, codec TEXT) WITHOUT ROWID";
+    " path BLOB NOT NULL UNIQUE, size INTEGER, modified INTEGER, tags BLOB)";
 
 bool damaged(int code) {
   code &= 0xff;
@@ -42,58 +44,23 @@ class Statement {
   sqlite3_stmt* statement_ = nullptr;
 };
 
-std::string textAt(sqlite3_stmt* row, int column) {
-  const auto* data = static_cast<const char*>(sqlite3_column_blob(row, column));
-  return data == nullptr
-             ? std::string()
-             : std::string(data, static_cast<size_t>(
-                                     sqlite3_column_bytes(row, column)));
-}
-
-void bindText(sqlite3_stmt* statement, int column, const std::string& text) {
-  sqlite3_bind_text(statement, column, text.data(),
-                    static_cast<int>(text.size()), SQLITE_STATIC);
-}
-
 void bindSong(sqlite3_stmt* insert, const std::string& path,
               const CachedSong& song) {
-  const SongTags& tags = song.tags;
   sqlite3_bind_blob(insert, 1, path.data(), static_cast<int>(path.size()),
                     SQLITE_STATIC);
   sqlite3_bind_int64(insert, 2, static_cast<sqlite3_int64>(song.size));
   sqlite3_bind_int64(insert, 3, song.modifiedNs);
-  sqlite3_bind_int(insert, 4, tags.known ? 1 : 0);
-  bindText(insert, 5, tags.title);
-  bindText(insert, 6, tags.artist);
-  bindText(insert, 7, tags.albumArtist);
-  bindText(insert, 8, tags.album);
-  sqlite3_bind_int64(insert, 9, tags.disc);
-  sqlite3_bind_int64(insert, 10, tags.track);
-  sqlite3_bind_int64(insert, 11, tags.year);
-  bindText(insert, 12, tags.genre);
-  sqlite3_bind_int64(insert, 13, tags.playingMs);
-  sqlite3_bind_int64(insert, 14, static_cast<sqlite3_int64>(tags.tagBytes));
-  bindText(insert, 15, tags.codec);
+  const std::string tags = packTags(song.tags);
+  sqlite3_bind_blob(insert, 4, tags.data(), static_cast<int>(tags.size()),
+                    SQLITE_TRANSIENT);
 }
 
-CachedSong songAt(sqlite3_stmt* row) {
-  CachedSong song;
-  song.size = static_cast<uint64_t>(sqlite3_column_int64(row, 1));
-  song.modifiedNs = sqlite3_column_int64(row, 2);
-  SongTags& tags = song.tags;
-  tags.known = sqlite3_column_int(row, 3) != 0;
-  tags.title = textAt(row, 4);
-  tags.artist = textAt(row, 5);
-  tags.albumArtist = textAt(row, 6);
-  tags.album = textAt(row, 7);
-  tags.disc = static_cast<uint32_t>(sqlite3_column_int64(row, 8));
-  tags.track = static_cast<uint32_t>(sqlite3_column_int64(row, 9));
-  tags.year = static_cast<uint32_t>(sqlite3_column_int64(row, 10));
-  tags.genre = textAt(row, 11);
-  tags.playingMs = sqlite3_column_int64(row, 12);
-  tags.tagBytes = static_cast<uint64_t>(sqlite3_column_int64(row, 13));
-  tags.codec = textAt(row, 14);
-  return song;
+std::string_view blobAt(sqlite3_stmt* row, int column) {
+  const auto* data = static_cast<const char*>(sqlite3_column_blob(row, column));
+  return data == nullptr
+             ? std::string_view()
+             : std::string_view(data, static_cast<size_t>(
+                                          sqlite3_column_bytes(row, column)));
 }
 
 }  // namespace
@@ -132,7 +99,9 @@ bool SongCache::open(const std::string& path, std::string& notice,
 bool SongCache::openFile(std::string& problem) {
   close();
   const int opened = sqlite3_open_v2(
-      path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+      path_.c_str(), &db_,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+      nullptr);
   if (opened != SQLITE_OK) {
     problem = failure("not used");
     close();
@@ -177,16 +146,21 @@ bool SongCache::setAside(std::string& notice, std::string& problem) {
   return false;
 }
 
-bool SongCache::loadEach(
-    const std::function<void(std::string&, CachedSong&)>& each,
-    std::string& notice, std::string& problem) {
-  Statement query(db_, "SELECT * FROM songs");
+bool SongCache::loadEach(const TagsFor& tagsFor, std::string& notice,
+                         std::string& problem) {
+  Statement query(db_, "SELECT path, size, modified, tags FROM songs");
   int code = sqlite3_errcode(db_);
   if (query.valid()) {
-    while ((code = sqlite3_step(query.get())) == SQLITE_ROW) {
-      std::string path = textAt(query.get(), 0);
-      CachedSong song = songAt(query.get());
-      each(path, song);
+    sqlite3_stmt* row = query.get();
+    while ((code = sqlite3_step(row)) == SQLITE_ROW) {
+      SongTags* tags = tagsFor(
+          blobAt(row, 0), static_cast<uint64_t>(sqlite3_column_int64(row, 1)),
+          sqlite3_column_int64(row, 2));
+      // Tags that are no blob of ours: the file was changed by another hand.
+      if (tags != nullptr && !unpackTags(blobAt(row, 3), *tags)) {
+        code = SQLITE_CORRUPT;
+        break;
+      }
     }
   }
   if (code == SQLITE_DONE) return true;
@@ -200,8 +174,11 @@ bool SongCache::loadAll(CachedSongs& songs, std::string& notice,
   songs.clear();
   const std::string before = notice;
   const bool loaded = loadEach(
-      [&](std::string& path, CachedSong& song) {
-        songs.emplace(std::move(path), std::move(song));
+      [&](std::string_view path, uint64_t size, int64_t modifiedNs) {
+        CachedSong& song = songs[std::string(path)];
+        song.size = size;
+        song.modifiedNs = modifiedNs;
+        return &song.tags;
       },
       notice, problem);
   // A database found damaged on the way was set aside: none of it counts.
@@ -220,9 +197,7 @@ bool SongCache::update(
   }
   bool written = true;
   {
-    Statement insert(db_,
-                     "INSERT OR REPLACE INTO songs VALUES"
-                     " (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement insert(db_, "INSERT OR REPLACE INTO songs VALUES (?, ?, ?, ?)");
     Statement remove(db_, "DELETE FROM songs WHERE path = ?");
     written = insert.valid() && remove.valid();
     for (size_t i = 0; written && i < songs.size(); ++i) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -43,12 +44,16 @@ class SongCache {
   // that is no database or is damaged is renamed to `path` + ".damaged"
   // and a new one made, with `notice` saying so; then true.
   bool open(const std::string& path, std::string& notice, std::string& problem);
-  // Reads every entry, in one query, and hands each to `each` (its path
-  // and entry, both free to be moved from). A damaged database found here
-  // is set aside like open does (`notice`); entries handed out before a
-  // failure are then no longer the cache's.
-  bool loadEach(const std::function<void(std::string&, CachedSong&)>& each,
-                std::string& notice, std::string& problem);
+  // Where an entry's tags go, told its path, size and modification time;
+  // nullptr when they are not wanted.
+  using TagsFor = std::function<SongTags*(std::string_view path, uint64_t size,
+                                          int64_t modifiedNs)>;
+  // Reads every entry, in one query, and puts its tags where `tagsFor`
+  // says. A damaged database found here is set aside like open does
+  // (`notice`); tags put in place before a failure are then no longer the
+  // cache's.
+  bool loadEach(const TagsFor& tagsFor, std::string& notice,
+                std::string& problem);
   // loadEach into `songs`, which holds no entries after a failure.
   bool loadAll(CachedSongs& songs, std::string& notice, std::string& problem);
   // Writes `songs` (replacing their earlier entries) and removes the

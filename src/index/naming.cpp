@@ -71,6 +71,7 @@ void FillJob::removeSongsTooLargeForTarget() {
         if (song.sizeBytes < kLimit) return false;
         printLine("Skipping ", song.sourcePath.native(),
                   ": the target's file system holds no file of 4 GiB or more");
+        noteTakenOut(song);
         return true;
       });
   songs.erase(kept, songs.end());

@@ -74,7 +74,10 @@ bool FillJob::applyRegexFilters() {
   }
   size_t kept = 0;
   for (size_t i = 0; i < songs.size(); ++i) {
-    if (!passes[i]) continue;
+    if (!passes[i]) {
+      noteTakenOut(songs[i]);
+      continue;
+    }
     if (kept != i) songs[kept] = std::move(songs[i]);
     ++kept;
   }

@@ -189,6 +189,7 @@ bool FillJob::removeExistingTargets() {
             record.removedInDryRun(recordPath(path.substr(start)))) {
           return false;
         }
+        if (exists || error) noteTakenOut(song);
         return exists || error;
       });
   songs.erase(kept, songs.end());

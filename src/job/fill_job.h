@@ -172,6 +172,10 @@ class FillJob {
   // line and the tags are read from the files. Verbose runs name each song
   // whose tags could not be read. Opens no song file beyond these.
   void readSongTags(const std::vector<uint32_t>& positions, bool pruneCache);
+  // Called by the index processing for each song it takes out: when every
+  // tag is to be read, notes that the scan found the song, so that its
+  // entry in the song cache is kept without a look at its file.
+  void noteTakenOut(const SongEntry& song);
 
   // --- Used-songs list (usedlist/used_list_file.cpp).
   // Part of validation: whether the list can be read (when it is to be read)
@@ -357,6 +361,9 @@ class FillJob {
   // The songs' tags by position in `songs`, once read; empty before, and
   // only the read ones filled.
   std::vector<SongTags> songTags;
+  // Hashes of the paths of the songs noteTakenOut was told of, until every
+  // tag is read.
+  std::vector<size_t> takenOutPaths;
 
   // The output folder, held from validation on, and its file system.
   os::HeldFolder outputFolder;
@@ -378,12 +385,10 @@ class FillJob {
   std::error_code targetLostBy;
 
  private:
-  // Opens the song cache and hands each of its entries to `each`; false,
-  // with its line printed, when it is off or can't be used (then what
-  // `each` got does not count).
-  bool openSongCache(
-      SongCache& cache,
-      const std::function<void(std::string&, CachedSong&)>& each) const;
+  // Opens the song cache and puts the tags of its entries where `tagsFor`
+  // says; false, with its line printed, when it is off or can't be used
+  // (then what it put in place does not count).
+  bool openSongCache(SongCache& cache, const SongCache::TagsFor& tagsFor) const;
   // Those of the cache entries `candidates` whose song is certainly gone
   // (moved out of `candidates`).
   std::vector<std::string> goneFromCache(

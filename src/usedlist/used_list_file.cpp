@@ -103,7 +103,10 @@ bool FillJob::readUsedList() {
 
   const auto kept =
       std::remove_if(songs.begin(), songs.end(), [&](const SongEntry& song) {
-        return listed.names(song.sizeKiB, fileNameOf(song.sourcePath.native()));
+        const bool used =
+            listed.names(song.sizeKiB, fileNameOf(song.sourcePath.native()));
+        if (used) noteTakenOut(song);
+        return used;
       });
   const size_t removed = songs.end() - kept;
   songs.erase(kept, songs.end());
