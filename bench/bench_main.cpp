@@ -387,6 +387,9 @@ int main(int argc, char** argv) {
                     copyOut = d + "/copy-out", player = d + "/player-20k",
                     tagged1m = d + "/tags-1m", tagged20k = d + "/tags-20k",
                     tagCache = d + "/tag-cache";
+  // The runs' output folder starts empty: what earlier benches left there
+  // would be looked up by every run, and taken for songs already copied.
+  emptyFolder(out);
   // Each library is made the first time a comparison that runs needs it,
   // and reused afterwards; only the two large ones need the room checked.
   const auto roomFor = [&](const std::string& lib) {

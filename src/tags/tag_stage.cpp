@@ -103,11 +103,8 @@ class CacheMatcher {
 
   // For SongCache::loadEach: where the tags of the cache's entry go.
   SongTags* take(std::string_view path, uint64_t size, int64_t modifiedNs) {
-    // The cache keeps its entries in the order a scan found them, mostly
-    // this one's: the song after the last one found is tried first.
-    const size_t i = next_ < songs_.size() && *songs_[next_].path == path
-                         ? next_
-                         : positions_.find(path);
+    size_t i = nearNext(path);
+    if (i == PathPositions::npos) i = positions_.find(path);
     if (i == PathPositions::npos) {
       if (below(path, folders_) &&
           !std::binary_search(takenOut_.begin(), takenOut_.end(),
@@ -145,6 +142,18 @@ class CacheMatcher {
   std::vector<std::string>& strangers() { return strangers_; }
 
  private:
+  // The cache keeps its entries in the order a scan found them, mostly
+  // this one's, less the songs taken out or added since: the few songs
+  // after the last one found are tried before the table.
+  size_t nearNext(std::string_view path) const {
+    constexpr size_t kAhead = 8;
+    const size_t end = std::min(songs_.size(), next_ + kAhead);
+    for (size_t i = next_; i < end; ++i) {
+      if (*songs_[i].path == path) return i;
+    }
+    return PathPositions::npos;
+  }
+
   const std::vector<SongToRead>& songs_;
   std::vector<std::string> folders_;
   const std::vector<size_t>& takenOut_;
