@@ -175,6 +175,53 @@ TEST(Songs, PlaylistTitlesComeFromTheCacheUntilTheSongChanges) {
   EXPECT_EQ(fill(), expected("Eins!"));
 }
 
+// Overwrites the file at `path` with zeros of its size and gives it back
+// its modification time: only the cache can still tell its tags.
+void zeroKeepingTime(const std::string& path) {
+  struct stat before;
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  writeText(path, std::string(static_cast<size_t>(before.st_size), '\0'));
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// A run that reads every tag keeps the cache entries of the songs the
+// index processing took out (a target of that name exists; an exclude
+// expression) and drops those of songs gone from the input folder.
+TEST(Songs, CacheKeepsSongsTakenOutAndDropsGoneOnes) {
+  TempDir dir;
+  const std::vector<std::string> names = {"kept", "excluded", "gone", "there"};
+  const auto songAt = [&](const std::string& name) {
+    return dir / ("lib/" + name + "/" + name + ".flac");
+  };
+  for (const std::string& name : names) {
+    makeAudio(songAt(name), AudioSpec{name, "A", "", "", 1, 0, 1});
+  }
+  makeDirs(dir / "out");
+  const auto fill = [&](const Args& more) {
+    Args args = {"-i", "lib",  "-o", "out", "-s", "100",
+                 "-f", "flac", "-t", "1",   "-n"};
+    args.insert(args.end(), more.begin(), more.end());
+    const RunResult run = runIn(dir, args);
+    EXPECT_EQ(run.status, 0) << run.out;
+    return run;
+  };
+  fill({});
+  writeText(dir / "out/kept.flac", "");
+  const std::string goneCopy = dir / "gone.flac";
+  ASSERT_EQ(rename(songAt("gone").c_str(), goneCopy.c_str()), 0);
+  const RunResult second = fill({"-ex", "excluded"});
+  EXPECT_EQ(wouldCopy(second.out), (std::set<std::string>{"there.flac"}))
+      << second.out;
+  ASSERT_EQ(rename(goneCopy.c_str(), songAt("gone").c_str()), 0);
+  unlink((dir / "out/kept.flac").c_str());
+  for (const std::string& name : names) zeroKeepingTime(songAt(name));
+  const RunResult third = fill({});
+  EXPECT_EQ(wouldCopy(third.out),
+            (std::set<std::string>{"kept.flac", "excluded.flac", "there.flac"}))
+      << third.out;
+}
+
 // Neither a run without the options that need tags nor one with
 // PLINKARD_NO_CACHE=1 makes a cache.
 TEST(Songs, NoCacheWithoutTagsOrWhenTurnedOff) {
