@@ -202,7 +202,7 @@ TEST(Songs, CacheKeepsSongsTakenOutAndDropsGoneOnes) {
     Args args = {"-i", "lib",  "-o", "out", "-s", "100",
                  "-f", "flac", "-t", "1",   "-n"};
     args.insert(args.end(), more.begin(), more.end());
-    const RunResult run = runIn(dir, args);
+    RunResult run = runIn(dir, args);
     EXPECT_EQ(run.status, 0) << run.out;
     return run;
   };
