@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "cache/tag_blob.h"
@@ -57,25 +58,60 @@ TEST(SongCache, KeepsEntriesAcrossOpensAndDropsTheGoneOnes) {
   EXPECT_EQ(songs.at(odd).tags.title, "B");
 }
 
+// Whether this process holds a descriptor of the file at `path`.
+bool holdsOpen(const std::string& path) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) == path) return true;
+  }
+  return false;
+}
+
+// A cache whose pages after the first three (its header and the roots of
+// its table and index) are garbled: it opens, and fails while it is read.
+std::string cacheDamagedInside(const std::string& path) {
+  {
+    SongCache cache;
+    std::string notice, problem;
+    std::vector<std::pair<std::string, CachedSong>> songs;
+    songs.reserve(3000);
+    for (int i = 0; i < 3000; ++i) {
+      songs.emplace_back("/m/" + std::to_string(i) + ".mp3", songOf("T", 1));
+    }
+    EXPECT_TRUE(cache.open(path, notice, problem) &&
+                cache.update(songs, {}, problem))
+        << problem;
+  }
+  std::string content = readText(path);
+  for (size_t i = size_t{3} * 4096; i < content.size(); ++i)
+    content[i] = '\x07';
+  return content;
+}
+
 TEST(SongCache, DamagedFileIsSetAsideAndANewOneBuilt) {
   TempDir dir;
   const std::string path = dir / "songs.sqlite";
   for (const std::string& content :
-       {std::string(3000, 'x'),
-        "SQLite format 3" + std::string(4000, '\x07')}) {
+       {std::string(3000, 'x'), "SQLite format 3" + std::string(4000, '\x07'),
+        cacheDamagedInside(path)}) {
     writeText(path, content);
-    SongCache cache;
-    CachedSongs songs;
-    std::string notice, problem;
-    const bool used = cache.open(path, notice, problem) &&
-                      cache.loadAll(songs, notice, problem);
-    EXPECT_TRUE(used) << problem;
-    EXPECT_EQ(notice, "Song cache " + path + " is damaged: set aside as " +
-                          path + ".damaged, a new one is built.");
-    EXPECT_EQ(readText(path + ".damaged"), content);
-    EXPECT_TRUE(songs.empty());
-    EXPECT_TRUE(cache.update({{"/m/a.mp3", songOf("A", 1)}}, {}, problem))
-        << problem;
+    {
+      SongCache cache;
+      CachedSongs songs;
+      std::string notice, problem;
+      const bool used = cache.open(path, notice, problem) &&
+                        cache.loadAll(songs, notice, problem);
+      EXPECT_TRUE(used) << problem;
+      EXPECT_EQ(notice, "Song cache " + path + " is damaged: set aside as " +
+                            path + ".damaged, a new one is built.");
+      EXPECT_EQ(readText(path + ".damaged"), content);
+      EXPECT_TRUE(songs.empty());
+      EXPECT_TRUE(cache.update({{"/m/a.mp3", songOf("A", 1)}}, {}, problem))
+          << problem;
+    }
+    EXPECT_FALSE(holdsOpen(path + ".damaged"));
+    EXPECT_FALSE(holdsOpen(path));
   }
 }
 

@@ -148,24 +148,31 @@ bool SongCache::setAside(std::string& notice, std::string& problem) {
 
 bool SongCache::loadEach(const TagsFor& tagsFor, std::string& notice,
                          std::string& problem) {
-  Statement query(db_, "SELECT path, size, modified, tags FROM songs");
-  int code = sqlite3_errcode(db_);
-  if (query.valid()) {
-    sqlite3_stmt* row = query.get();
-    while ((code = sqlite3_step(row)) == SQLITE_ROW) {
-      SongTags* tags = tagsFor(
-          blobAt(row, 0), static_cast<uint64_t>(sqlite3_column_int64(row, 1)),
-          sqlite3_column_int64(row, 2));
-      // Tags that are no blob of ours: the file was changed by another hand.
-      if (tags != nullptr && !unpackTags(blobAt(row, 3), *tags)) {
-        code = SQLITE_CORRUPT;
-        break;
+  int code = SQLITE_OK;
+  std::string failed;
+  {
+    Statement query(db_, "SELECT path, size, modified, tags FROM songs");
+    code = sqlite3_errcode(db_);
+    if (query.valid()) {
+      sqlite3_stmt* row = query.get();
+      while ((code = sqlite3_step(row)) == SQLITE_ROW) {
+        SongTags* tags = tagsFor(
+            blobAt(row, 0), static_cast<uint64_t>(sqlite3_column_int64(row, 1)),
+            sqlite3_column_int64(row, 2));
+        // Tags that are no blob of ours: the file was changed by another
+        // hand.
+        if (tags != nullptr && !unpackTags(blobAt(row, 3), *tags)) {
+          code = SQLITE_CORRUPT;
+          break;
+        }
       }
     }
+    if (code != SQLITE_DONE && !damaged(code)) failed = failure("not used");
   }
+  // The query is finalized before a damaged file is closed and set aside.
   if (code == SQLITE_DONE) return true;
   if (damaged(code)) return setAside(notice, problem);
-  problem = failure("not used");
+  problem = failed;
   return false;
 }
 
