@@ -85,12 +85,12 @@ bool unpackTags(std::string_view blob, SongTags& tags) {
   uint64_t known = 0, playing = 0;
   if (!reader.number(known) || known > 1 || !reader.number32(tags.disc) ||
       !reader.number32(tags.track) || !reader.number32(tags.year) ||
-      !reader.number(playing) || playing > uint64_t{INT64_MAX} ||
+      !reader.number(playing) || playing > uint64_t{INT64_MAX} + 1 ||
       !reader.number(tags.tagBytes)) {
     return false;
   }
   tags.known = known == 1;
-  tags.playingMs = static_cast<int64_t>(playing) - 1;
+  tags.playingMs = playing == 0 ? -1 : static_cast<int64_t>(playing - 1);
   return reader.text(tags.title) && reader.text(tags.artist) &&
          reader.text(tags.albumArtist) && reader.text(tags.album) &&
          reader.text(tags.genre) && reader.text(tags.codec) && reader.atEnd();

@@ -8,7 +8,7 @@
 
 // A song's tags as the song cache keeps them: one blob, its numbers and
 // the lengths of its texts as variable-length integers, so that reading a
-// million entries decodes one column of each instead of thirteen.
+// million entries decodes one column of each instead of twelve.
 std::string packTags(const SongTags& tags);
 // Decodes what packTags made into `tags`; false when `blob` is not such a
 // blob (cut short, or with bytes left over), and `tags` is then unspecified.

@@ -298,8 +298,9 @@ void FillJob::readSongTags(const std::vector<uint32_t>& positions,
 }
 
 void FillJob::noteTakenOut(const SongEntry& song) {
-  if (needsEveryTag())
+  if (needsEveryTag()) {
     takenOutPaths.push_back(pathHash(song.sourcePath.native()));
+  }
 }
 
 void FillJob::readEveryTag() {
