@@ -84,8 +84,8 @@ std::string cacheDamagedInside(const std::string& path) {
         << problem;
   }
   std::string content = readText(path);
-  for (size_t i = size_t{3} * 4096; i < content.size(); ++i)
-    content[i] = '\x07';
+  constexpr size_t kPage = 4096;
+  for (size_t i = 3 * kPage; i < content.size(); ++i) content[i] = '\x07';
   return content;
 }
 

@@ -81,11 +81,13 @@ std::string packTags(const SongTags& tags) {
 }
 
 bool unpackTags(std::string_view blob, SongTags& tags) {
+  // A kept time is the time + 1, so the largest is 2^63.
+  constexpr uint64_t kMostPlaying = uint64_t{1} << 63;
   BlobReader reader(blob);
   uint64_t known = 0, playing = 0;
   if (!reader.number(known) || known > 1 || !reader.number32(tags.disc) ||
       !reader.number32(tags.track) || !reader.number32(tags.year) ||
-      !reader.number(playing) || playing > uint64_t{INT64_MAX} + 1 ||
+      !reader.number(playing) || playing > kMostPlaying ||
       !reader.number(tags.tagBytes)) {
     return false;
   }
